@@ -1,0 +1,61 @@
+# The project's steps; CI runs the same targets (.ci/run).
+BUILD      ?= build
+BUILD_ASAN ?= build-asan
+BUILD_FUZZ ?= build-fuzz
+JOBS       ?= $(shell nproc)
+WERROR     := $(if $(CI),ON,OFF)
+CMAKE_FLAGS := -G Ninja -DPERIMO_WERROR=$(WERROR)
+
+.PHONY: all deps configure build run test asan build-asan test-asan bench fuzz fuzz-smoke format clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/bin/perimo $(ARGS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
+
+$(BUILD_ASAN)/build.ninja: | deps
+	cmake -S . -B $(BUILD_ASAN) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DPERIMO_SANITIZE=ON
+
+build-asan: deps $(BUILD_ASAN)/build.ninja
+	cmake --build $(BUILD_ASAN) -j $(JOBS)
+
+test-asan: build-asan
+	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS) --timeout 1800
+
+bench: build
+	@for b in $(BUILD)/bin/perimo-bench-*; do echo "== $$b"; $$b || exit 1; done
+
+$(BUILD_FUZZ)/build.ninja: | deps
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPERIMO_FUZZ=ON
+
+fuzz: deps $(BUILD_FUZZ)/build.ninja
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzzers
+
+# A short bounded run of every fuzz target, seeded from its corpus folder when there is one.
+fuzz-smoke: fuzz
+	@for f in $(BUILD_FUZZ)/bin/fuzz-*; do \
+	  name=$$(basename $$f); corpus=fuzz/corpus/$${name#fuzz-}; work=$$(mktemp -d); \
+	  [ -d $$corpus ] && cp -r $$corpus/. $$work/; \
+	  echo "== $$name"; $$f -max_total_time=20 -max_len=4096 -rss_limit_mb=1024 $$work >/dev/null 2>$$work.log \
+	    || { tail -40 $$work.log; exit 1; }; \
+	  rm -rf $$work $$work.log; \
+	done
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)

@@ -1,0 +1,24 @@
+#pragma once
+// Text conversions. Wire text is UTF-16 code units (std::u16string); Linux file names and
+// text files are UTF-8. Conversions between the two happen here only.
+#include <string>
+#include <string_view>
+
+namespace perimo::platform {
+
+std::string ToUtf8(std::u16string_view text);
+std::u16string FromUtf8(std::string_view text);
+// Each byte is one character, widened unsigned (Latin-1): 0xE9 becomes U+00E9.
+std::u16string FromLatin1(std::string_view bytes);
+// Low byte of each character.
+std::string ToLatin1(std::u16string_view text);
+// Convenience for ASCII literals and numbers.
+std::u16string Ascii(std::string_view ascii);
+
+// Case folding as Windows compares names and profile keys: ASCII and Latin-1 letters.
+char16_t FoldCase(char16_t c);
+bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
+std::u16string ToUpper(std::u16string_view text);
+std::u16string ToLower(std::u16string_view text);
+
+}  // namespace perimo::platform
