@@ -7,7 +7,10 @@
 namespace perimo::platform {
 
 std::string ToUtf8(std::u16string_view text);
+// Bytes that are not valid UTF-8 become U+DC80..U+DCFF and ToUtf8 turns them back, so any
+// native name round-trips.
 std::u16string FromUtf8(std::string_view text);
+bool IsValidUtf8(std::string_view text);
 // Each byte is one character, widened unsigned (Latin-1): 0xE9 becomes U+00E9.
 std::u16string FromLatin1(std::string_view bytes);
 // Low byte of each character.
