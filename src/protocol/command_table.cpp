@@ -1,0 +1,82 @@
+#include "protocol/command_table.h"
+
+namespace perimo {
+namespace {
+
+// 0x00, 0x3F-0x7F and 0x80-0xFF are handled by the dispatcher itself.
+constexpr CommandTable BuildCommands() {
+  CommandTable t{};
+  t[0x01] = nullptr;  // OpenDownload
+  t[0x02] = nullptr;  // WriteBlock
+  t[0x03] = nullptr;  // CloseDownload, replying: SharedHandler<CloseDownload, true>
+  t[0x04] = nullptr;  // OpenUpload
+  t[0x05] = nullptr;  // ReadBlock
+  t[0x06] = nullptr;  // CloseUpload
+  t[0x07] = nullptr;  // StartRuntime
+  t[0x08] = nullptr;  // StopRuntime
+  t[0x09] = nullptr;  // UpdateScreen
+  t[0x0A] = nullptr;  // WriteProgramSetting
+  t[0x0B] = nullptr;  // ReadProgramSetting
+  t[0x0C] = nullptr;  // WriteIniValue
+  t[0x0D] = nullptr;  // ReadIniValue
+  t[0x0E] = nullptr;  // GetProjectsFolder
+  t[0x0F] = nullptr;  // MakeDirectory
+  t[0x10] = nullptr;  // RemoveDirectory
+  t[0x11] = nullptr;  // PostRuntimeMessage
+  t[0x12] = nullptr;  // FileExists
+  t[0x13] = nullptr;  // GetOsVersion
+  t[0x14] = nullptr;  // GetProductVersion
+  t[0x15] = nullptr;  // DeleteFiles
+  t[0x16] = nullptr;  // OpenDirectoryList
+  t[0x17] = nullptr;  // NextDirectoryNames
+  t[0x18] = nullptr;  // DirectoryExists
+  t[0x19] = nullptr;  // OpenProjectList
+  t[0x1A] = nullptr;  // NextProjectNames
+  t[0x1B] = nullptr;  // OpenSystemFileList
+  t[0x1C] = nullptr;  // NextSystemFileNames
+  t[0x1D] = nullptr;  // OpenDriveList
+  t[0x1E] = nullptr;  // NextDriveNames
+  t[0x1F] = nullptr;  // IsViewerRunning
+  t[0x20] = nullptr;  // UseWideStrings
+  t[0x21] = nullptr;  // GetDiskSpace
+  t[0x22] = nullptr;  // GetFileSize
+  t[0x23] = nullptr;  // CloseWindow
+  t[0x24] = nullptr;  // GetSecurityState
+  t[0x25] = nullptr;  // Login
+  t[0x26] = nullptr;  // accepted and ignored
+  t[0x27] = nullptr;  // accepted and ignored
+  t[0x28] = nullptr;  // accepted and ignored
+  t[0x29] = nullptr;  // always 06 '1'
+  t[0x2A] = nullptr;  // WriteRegistryValue
+  t[0x2B] = nullptr;  // ReadRegistryValue
+  t[0x2C] = nullptr;  // FlushBlocks
+  t[0x2D] = nullptr;  // OpenDownloadEx, replying: SharedHandler<OpenDownloadEx, true>
+  t[0x2E] = nullptr;  // BufferBlock
+  t[0x2F] = nullptr;  // 06 only
+  t[0x30] = nullptr;  // accepted and ignored
+  t[0x31] = nullptr;  // StartTaskManager
+  t[0x32] = nullptr;  // QueryTasks
+  t[0x33] = nullptr;  // StopTask
+  t[0x34] = nullptr;  // RegisterComponent
+  t[0x35] = nullptr;  // FileDigest
+  t[0x36] = nullptr;  // GetUserLocale
+  t[0x37] = nullptr;  // OpenDownloadEx, quiet: SharedHandler<OpenDownloadEx, false>
+  t[0x38] = nullptr;  // CloseDownload, quiet: SharedHandler<CloseDownload, false>
+  t[0x39] = nullptr;  // NextDirectoryEntries
+  t[0x3A] = nullptr;  // GetDownloadLock
+  t[0x3B] = nullptr;  // OpenSecureLink
+  t[0x3C] = nullptr;  // Upgrade
+  t[0x3D] = nullptr;  // GetProtectionDeviceId
+  t[0x3E] = nullptr;  // SetProtectionPassword
+  return t;
+}
+
+constexpr CommandTable kCommands = BuildCommands();
+
+}  // namespace
+
+const CommandTable& Commands() {
+  return kCommands;
+}
+
+}  // namespace perimo
