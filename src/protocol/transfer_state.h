@@ -1,7 +1,40 @@
 #pragma once
-// State of the current download or upload (filled by the file-transfer work).
+// State of the current download or upload: one instance for the whole agent. The download
+// procedures and the upload share it; every opening command (0x01, 0x2D, 0x37, 0x04) ends
+// whatever was left open.
+#include <cstdint>
+#include <string>
+#include <vector>
+
 namespace perimo {
 
-struct TransferState {};
+// First failure of a download, sent as the byte after 0x15 by CloseDownload and FlushBlocks.
+enum TransferStatus : int32_t {
+  kTransferOk = 0,
+  kTransferEmptyName = 1,
+  kTransferBadSequence = 2,  // also: the file's length differs from the declared size
+  kTransferCannotCreate = 4,
+  kTransferBadBlockSize = 6,
+  kTransferWriteFailed = 8,  // the detail holds the file error cause
+  kTransferExpandFailed = 62,
+};
+
+struct TransferState {
+  int fd = -1;                   // the target (simple procedure) or the temporary file
+  std::u16string temporaryName;  // wire path; empty when none
+  int32_t sequence = -1;         // -1: frames carry no sequence numbers
+  int64_t declaredSize = -1;
+  int32_t status = kTransferOk;
+  uint32_t statusDetail = 0;
+  bool compressed = false;
+
+  std::u16string currentFile;  // wire path of the download target or the upload source
+  uint32_t uploadOffset = 0;
+  bool errorReplySent = false;  // later failures of the same download stay silent
+  uint32_t blockFill = 0;       // bytes waiting in the agent's block buffer
+
+  // Reply of ReadBlock: 0x06, u32 count, data. Allocated by the first ReadBlock and kept.
+  std::vector<uint8_t> uploadReply;
+};
 
 }  // namespace perimo

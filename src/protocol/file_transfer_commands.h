@@ -1,0 +1,27 @@
+#pragma once
+// Downloads and uploads of single files.
+//
+// Simple download:   0x01 OpenDownload, 0x02 WriteBlock..., 0x03 CloseDownload; every frame
+//                    is answered and blocks are written straight into the target.
+// Extended download: 0x2D OpenDownloadEx (quiet 0x37), 0x2E BufferBlock... into the block
+//                    buffer, 0x2C FlushBlocks writes them in one go, 0x03 (quiet 0x38)
+//                    CloseDownload puts the temporary file (or its expansion) in place.
+// Upload:            0x04 OpenUpload, 0x05 ReadBlock until a count of 0, 0x06 CloseUpload.
+#include "protocol/request.h"
+
+namespace perimo {
+
+void OpenDownload(Request& request);                  // 0x01
+void WriteBlock(Request& request);                    // 0x02
+void CloseDownload(Request& request, bool replyOn);   // 0x03, quiet 0x38
+void OpenUpload(Request& request);                    // 0x04
+void ReadBlock(Request& request);                     // 0x05
+void CloseUpload(Request& request);                   // 0x06
+void FlushBlocks(Request& request);                   // 0x2C
+void OpenDownloadEx(Request& request, bool replyOn);  // 0x2D, quiet 0x37
+void BufferBlock(Request& request);                   // 0x2E
+
+// Largest block a WriteBlock or BufferBlock frame may carry.
+constexpr uint32_t kMaxBlockSize = 32768;
+
+}  // namespace perimo
