@@ -1,0 +1,54 @@
+#pragma once
+// The TCP envelope of framed mode: STX (0x02), the frame bytes with every DLE (0x10) doubled,
+// DLE ETX (0x10 0x03). The decoder takes one byte at a time so that a frame may arrive in any
+// number of pieces.
+#include <cstdint>
+#include <memory>
+
+namespace perimo {
+
+constexpr uint8_t kStx = 0x02;
+constexpr uint8_t kEtx = 0x03;
+constexpr uint8_t kDle = 0x10;
+
+// Each connection buffer (decoded frame, encoded reply, frame handed to the dispatcher).
+constexpr int32_t kCodecBufferSize = 131072;
+// Largest decoded frame; a longer one cannot be handed to the dispatcher and is dropped.
+constexpr int32_t kMaxDecodedFrame = 130048;
+
+class FrameDecoder {
+ public:
+  enum class State { kIdle, kInFrame, kAfterDle };
+
+  FrameDecoder();  // allocates the frame buffer once
+
+  // Takes one byte; true when it completed a frame, which frame() and length() then hold
+  // until the next byte. A frame growing past kMaxDecodedFrame is dropped and the decoder
+  // waits for the next STX.
+  bool Feed(uint8_t byte);
+  void Reset();
+
+  State state() const { return state_; }
+  int32_t length() const { return length_; }
+  const uint8_t* frame() const { return buffer_.get(); }
+  // Frames dropped for their length since construction.
+  uint32_t oversizeDrops() const { return oversizeDrops_; }
+
+ private:
+  bool Append(uint8_t byte);
+
+  std::unique_ptr<uint8_t[]> buffer_;
+  State state_ = State::kIdle;
+  int32_t length_ = 0;
+  uint32_t oversizeDrops_ = 0;
+};
+
+// Bytes needed to send data: the same count raw, or wrapped and DLE-doubled when framed.
+int64_t EncodedLength(const uint8_t* data, int32_t length, bool framed);
+
+// Writes data into out (raw, or wrapped when framed); the encoded length, or -1 when it would
+// not fit in capacity, in which case nothing is written.
+int32_t EncodeFrame(const uint8_t* data, int32_t length, bool framed, uint8_t* out,
+                    int32_t capacity);
+
+}  // namespace perimo
