@@ -1,35 +1,39 @@
 #include "protocol/command_table.h"
 
+#include "protocol/file_transfer_commands.h"
+#include "protocol/settings_commands.h"
+#include "protocol/system_info_commands.h"
+
 namespace perimo {
 namespace {
 
 // 0x00, 0x3F-0x7F and 0x80-0xFF are handled by the dispatcher itself.
 constexpr CommandTable BuildCommands() {
   CommandTable t{};
-  t[0x01] = nullptr;  // OpenDownload
-  t[0x02] = nullptr;  // WriteBlock
-  t[0x03] = nullptr;  // CloseDownload, replying: SharedHandler<CloseDownload, true>
-  t[0x04] = nullptr;  // OpenUpload
-  t[0x05] = nullptr;  // ReadBlock
-  t[0x06] = nullptr;  // CloseUpload
+  t[0x01] = OpenDownload;
+  t[0x02] = WriteBlock;
+  t[0x03] = SharedHandler<CloseDownload, true>;
+  t[0x04] = OpenUpload;
+  t[0x05] = ReadBlock;
+  t[0x06] = CloseUpload;
   t[0x07] = nullptr;  // StartRuntime
   t[0x08] = nullptr;  // StopRuntime
   t[0x09] = nullptr;  // UpdateScreen
-  t[0x0A] = nullptr;  // WriteProgramSetting
-  t[0x0B] = nullptr;  // ReadProgramSetting
-  t[0x0C] = nullptr;  // WriteIniValue
-  t[0x0D] = nullptr;  // ReadIniValue
-  t[0x0E] = nullptr;  // GetProjectsFolder
-  t[0x0F] = nullptr;  // MakeDirectory
-  t[0x10] = nullptr;  // RemoveDirectory
+  t[0x0A] = WriteProgramSetting;
+  t[0x0B] = ReadProgramSetting;
+  t[0x0C] = WriteIniValue;
+  t[0x0D] = ReadIniValue;
+  t[0x0E] = GetProjectsFolder;
+  t[0x0F] = MakeDirectory;
+  t[0x10] = RemoveDirectory;
   t[0x11] = nullptr;  // PostRuntimeMessage
-  t[0x12] = nullptr;  // FileExists
-  t[0x13] = nullptr;  // GetOsVersion
-  t[0x14] = nullptr;  // GetProductVersion
+  t[0x12] = FileExists;
+  t[0x13] = GetOsVersion;
+  t[0x14] = GetProductVersion;
   t[0x15] = nullptr;  // DeleteFiles
   t[0x16] = nullptr;  // OpenDirectoryList
   t[0x17] = nullptr;  // NextDirectoryNames
-  t[0x18] = nullptr;  // DirectoryExists
+  t[0x18] = DirectoryExists;
   t[0x19] = nullptr;  // OpenProjectList
   t[0x1A] = nullptr;  // NextProjectNames
   t[0x1B] = nullptr;  // OpenSystemFileList
@@ -49,9 +53,9 @@ constexpr CommandTable BuildCommands() {
   t[0x29] = nullptr;  // always 06 '1'
   t[0x2A] = nullptr;  // WriteRegistryValue
   t[0x2B] = nullptr;  // ReadRegistryValue
-  t[0x2C] = nullptr;  // FlushBlocks
-  t[0x2D] = nullptr;  // OpenDownloadEx, replying: SharedHandler<OpenDownloadEx, true>
-  t[0x2E] = nullptr;  // BufferBlock
+  t[0x2C] = FlushBlocks;
+  t[0x2D] = SharedHandler<OpenDownloadEx, true>;
+  t[0x2E] = BufferBlock;
   t[0x2F] = nullptr;  // 06 only
   t[0x30] = nullptr;  // accepted and ignored
   t[0x31] = nullptr;  // StartTaskManager
@@ -59,11 +63,11 @@ constexpr CommandTable BuildCommands() {
   t[0x33] = nullptr;  // StopTask
   t[0x34] = nullptr;  // RegisterComponent
   t[0x35] = nullptr;  // FileDigest
-  t[0x36] = nullptr;  // GetUserLocale
-  t[0x37] = nullptr;  // OpenDownloadEx, quiet: SharedHandler<OpenDownloadEx, false>
-  t[0x38] = nullptr;  // CloseDownload, quiet: SharedHandler<CloseDownload, false>
+  t[0x36] = GetUserLocale;
+  t[0x37] = SharedHandler<OpenDownloadEx, false>;
+  t[0x38] = SharedHandler<CloseDownload, false>;
   t[0x39] = nullptr;  // NextDirectoryEntries
-  t[0x3A] = nullptr;  // GetDownloadLock
+  t[0x3A] = GetDownloadLock;
   t[0x3B] = nullptr;  // OpenSecureLink
   t[0x3C] = nullptr;  // Upgrade
   t[0x3D] = nullptr;  // GetProtectionDeviceId
