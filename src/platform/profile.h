@@ -23,4 +23,11 @@ uint32_t GetPrivateProfileInt(std::u16string_view section, std::u16string_view k
 bool WritePrivateProfileString(std::u16string_view section, std::u16string_view key,
                                std::u16string_view value, std::u16string_view wireFile);
 
+// The same on a native path, for files the agent names itself (its settings file is read
+// before the drive map exists).
+std::u16string ReadNativeProfileString(const std::string& nativeFile, std::u16string_view section,
+                                       std::u16string_view key, std::u16string_view defaultValue);
+bool WriteNativeProfileString(const std::string& nativeFile, std::u16string_view section,
+                              std::u16string_view key, std::u16string_view value);
+
 }  // namespace perimo::platform

@@ -1,0 +1,126 @@
+#include "platform/atomic_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <random>
+
+namespace perimo::platform {
+
+namespace {
+
+uint32_t RandomBits() {
+  thread_local std::minstd_rand engine(static_cast<uint32_t>(time(nullptr)) ^
+                                       (static_cast<uint32_t>(getpid()) << 16) ^
+                                       static_cast<uint32_t>(clock()));
+  return static_cast<uint32_t>(engine());
+}
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = write(fd, data.data(), data.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+void SyncFolder(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
+int CreateUniqueFile(const std::string& nativeFolder, std::string_view prefix,
+                     std::string_view suffix, int hexDigits, std::string& name) {
+  const std::string folder = nativeFolder.empty() ? "." : nativeFolder;
+  const std::string separator = folder.back() == '/' ? "" : "/";
+  const uint32_t mask = hexDigits >= 8 ? 0xFFFFFFFFu : (1u << (4 * hexDigits)) - 1;
+  // Random starting point, then every value in turn: all names are tried before giving up.
+  const uint32_t start = RandomBits() & mask;
+  for (uint64_t i = 0; i <= mask; ++i) {
+    char digits[16];
+    snprintf(digits, sizeof digits, "%0*X", hexDigits, static_cast<unsigned>((start + i) & mask));
+    std::string candidate = std::string(prefix) + digits + std::string(suffix);
+    const int fd =
+        open((folder + separator + candidate).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      name = std::move(candidate);
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+bool ReplaceFileAtomically(const std::string& nativePath, std::string_view contents) {
+  std::string target = nativePath;
+  struct stat st;
+  const bool existed = lstat(nativePath.c_str(), &st) == 0;
+  if (existed && S_ISLNK(st.st_mode)) {
+    char resolved[PATH_MAX];
+    if (realpath(nativePath.c_str(), resolved)) target = resolved;
+  }
+  const bool targetExists = stat(target.c_str(), &st) == 0;
+  const size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : target.substr(0, slash);
+  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string tempName;
+  const int fd = CreateUniqueFile(folder, "." + base + ".", ".tmp", 8, tempName);
+  if (fd < 0) return false;
+  const std::string tempPath = folder + "/" + tempName;
+  int failure = 0;
+  if (targetExists && fchmod(fd, st.st_mode & 07777) != 0) {
+    failure = errno;
+  } else if (!WriteAll(fd, contents) || fsync(fd) != 0) {
+    failure = errno;  // a full disk or a file-size limit ends up here
+  }
+  if (close(fd) != 0 && failure == 0) failure = errno;
+  if (failure == 0 && rename(tempPath.c_str(), target.c_str()) != 0) failure = errno;
+  if (failure == 0) {
+    SyncFolder(folder);
+    return true;
+  }
+  unlink(tempPath.c_str());
+  errno = failure;
+  return false;
+}
+
+bool ReadWholeFile(const std::string& nativePath, std::string& contents) {
+  const int fd = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  contents.clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int failure = errno;
+      close(fd);
+      errno = failure;
+      return false;
+    }
+    if (n == 0) break;
+    contents.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  return true;
+}
+
+}  // namespace perimo::platform

@@ -1,0 +1,22 @@
+#pragma once
+// Creating files that must not collide, and replacing files without ever leaving a torn one.
+#include <string>
+#include <string_view>
+
+namespace perimo::platform {
+
+// Creates prefix + <hexDigits random upper-case hex digits> + suffix in the folder with
+// O_EXCL, mode 0666 less the umask. Returns the open descriptor (read-write, close-on-exec)
+// and sets name to the file name; -1 with errno set when no name could be had.
+int CreateUniqueFile(const std::string& nativeFolder, std::string_view prefix,
+                     std::string_view suffix, int hexDigits, std::string& name);
+
+// Writes contents to a sibling temporary file, flushes it to disk and renames it over the
+// file (following a symbolic link to its target), keeping an existing file's mode. On
+// failure the earlier file is untouched, the temporary file removed and errno set.
+bool ReplaceFileAtomically(const std::string& nativePath, std::string_view contents);
+
+// Reads a whole file; false with errno set when it cannot be read.
+bool ReadWholeFile(const std::string& nativePath, std::string& contents);
+
+}  // namespace perimo::platform
