@@ -55,4 +55,13 @@ std::optional<std::u16string> CreateTempFile(std::u16string_view wireFolder, int
 // Free bytes available to the caller on the volume holding the path.
 std::optional<uint64_t> FreeDiskSpace(std::u16string_view wirePath);
 
+// What Windows would report for a native path (symbolic links followed); nullopt with errno
+// set when it does not exist. Shared with the directory search.
+struct NativeFileInfo {
+  uint32_t attributes = 0;
+  uint64_t size = 0;  // 0 for directories
+  FileTimes times;
+};
+std::optional<NativeFileInfo> StatNative(const std::string& nativePath);
+
 }  // namespace perimo::platform
