@@ -52,6 +52,8 @@ TEST(FileTime, LocalTimeUsesTheCurrentBias) {
   const FileTime winter = FileTimeFromUnix(timespec{1737000000, 0});      // January 2025
   EXPECT_EQ(static_cast<int64_t>(FileTimeToLocalFileTime(winter) - winter), bias);
   EXPECT_EQ(LocalFileTimeToFileTime(FileTimeToLocalFileTime(winter)), winter);
+  const FileTime summer = FileTimeFromUnix(timespec{1752000000, 0});  // July 2025: same bias
+  EXPECT_EQ(static_cast<int64_t>(FileTimeToLocalFileTime(summer) - summer), bias);
   if (saved) {
     setenv("TZ", savedTz.c_str(), 1);
   } else {
