@@ -33,7 +33,7 @@ struct AgentSettings {
   std::u16string serverIp;
   int32_t positionLeft = -32000;
   int32_t positionTop = -32000;
-  std::u16string internalKey;  // the pre-shared link key text
+  std::u16string internalKey{kDefaultInternalKey};  // the pre-shared link key text
   std::u16string productName = u"Remote Agent";
   std::u16string productVersion = u"7.12";
   std::u16string aboutText;

@@ -14,6 +14,10 @@
 
 namespace perimo {
 
+// The pre-shared key text (setting InternalKey of section Protection) when the settings name
+// none; the workstation holds the same text.
+inline constexpr char16_t kDefaultInternalKey[] = u"5b2e0c71-4d9a-4e3f-8c61-27a0f4d9b3e8";
+
 class LinkCipher : public CAESCryptoLibrary {
  public:
   using CAESCryptoLibrary::CAESCryptoLibrary;

@@ -7,7 +7,13 @@
 namespace perimo {
 
 // The five rights, always in this order (memory, users file, login reply).
-enum RightIndex : int { kSendToTarget = 0, kGetFromTarget, kInstallSystemFiles, kSendFile, kRunStop };
+enum RightIndex : int {
+  kSendToTarget = 0,
+  kGetFromTarget,
+  kInstallSystemFiles,
+  kSendFile,
+  kRunStop
+};
 using Rights = std::array<uint16_t, 5>;
 
 struct LoginState {

@@ -1,6 +1,7 @@
 #pragma once
 // User accounts and their rights.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "security/login_state.h"
@@ -14,5 +15,11 @@ struct UserAccount {
 };
 
 using UserList = std::vector<UserAccount>;
+
+constexpr size_t kMaxUserNameChars = 32;
+constexpr size_t kMaxPasswordChars = 32;
+
+// The first account whose name equals userName ignoring case; null when there is none.
+const UserAccount* FindUser(const UserList& users, std::u16string_view userName);
 
 }  // namespace perimo
