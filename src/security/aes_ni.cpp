@@ -35,19 +35,25 @@ template <int Rounds, bool Encrypting>
 PERIMO_AES_TARGET void RunEcb(const uint8_t (*roundKeys)[16], const uint8_t* in, uint8_t* out,
                               size_t blocks) {
   __m128i key[Rounds + 1];
+#pragma GCC unroll 16
   for (int r = 0; r <= Rounds; ++r) key[r] = Load(roundKeys[r]);
   size_t i = 0;
   for (; i + kLanes <= blocks; i += kLanes) {
     __m128i b[kLanes];
+#pragma GCC unroll 8
     for (size_t j = 0; j < kLanes; ++j) b[j] = _mm_xor_si128(Load(in + 16 * (i + j)), key[0]);
+#pragma GCC unroll 16
     for (int r = 1; r < Rounds; ++r) {
+#pragma GCC unroll 8
       for (size_t j = 0; j < kLanes; ++j) b[j] = Round<Encrypting>(b[j], key[r]);
     }
+#pragma GCC unroll 8
     for (size_t j = 0; j < kLanes; ++j)
       Store(out + 16 * (i + j), LastRound<Encrypting>(b[j], key[Rounds]));
   }
   for (; i < blocks; ++i) {
     __m128i b = _mm_xor_si128(Load(in + 16 * i), key[0]);
+#pragma GCC unroll 16
     for (int r = 1; r < Rounds; ++r) b = Round<Encrypting>(b, key[r]);
     Store(out + 16 * i, LastRound<Encrypting>(b, key[Rounds]));
   }

@@ -118,52 +118,85 @@ bool CRijndael::HardwareCapable() const {
   return blockSize_ == 16 && UseAesNi();
 }
 
-void CRijndael::EncryptWords(const uint8_t* in, uint8_t* out) const {
-  const int columns = blockSize_ / 4;
-  const RowShifts rs = ShiftsFor(columns);
-  uint32_t s[kMaxBlockSize / 4];
-  uint32_t t[kMaxBlockSize / 4];
-  for (int c = 0; c < columns; ++c) s[c] = LoadBig(in + 4 * c) ^ encryptKey_[0][c];
-  for (int r = 1; r < rounds_; ++r) {
-    for (int c = 0; c < columns; ++c) {
-      t[c] = kTables.te[0][Byte(s[c], 0)] ^ kTables.te[1][Byte(s[(c + rs.shift[1]) % columns], 1)] ^
-             kTables.te[2][Byte(s[(c + rs.shift[2]) % columns], 2)] ^
-             kTables.te[3][Byte(s[(c + rs.shift[3]) % columns], 3)] ^ encryptKey_[r][c];
+namespace {
+
+// The rounds for one block length; with the column count known at compile time the row
+// shifts fold into constant indices.
+template <int Columns>
+void EncryptColumns(const uint32_t (*key)[CRijndael::kMaxBlockSize / 4], int rounds,
+                    const uint8_t* in, uint8_t* out) {
+  constexpr RowShifts rs = ShiftsFor(Columns);
+  uint32_t s[Columns];
+  uint32_t t[Columns];
+  for (int c = 0; c < Columns; ++c) s[c] = LoadBig(in + 4 * c) ^ key[0][c];
+  for (int r = 1; r < rounds; ++r) {
+#pragma GCC unroll 8
+    for (int c = 0; c < Columns; ++c) {
+      t[c] = kTables.te[0][Byte(s[c], 0)] ^ kTables.te[1][Byte(s[(c + rs.shift[1]) % Columns], 1)] ^
+             kTables.te[2][Byte(s[(c + rs.shift[2]) % Columns], 2)] ^
+             kTables.te[3][Byte(s[(c + rs.shift[3]) % Columns], 3)] ^ key[r][c];
     }
-    std::memcpy(s, t, sizeof(uint32_t) * static_cast<size_t>(columns));
+    std::memcpy(s, t, sizeof s);
   }
-  for (int c = 0; c < columns; ++c) {
+  for (int c = 0; c < Columns; ++c) {
     const uint32_t v = rijndael::Word(kTables.sbox[Byte(s[c], 0)],
-                                      kTables.sbox[Byte(s[(c + rs.shift[1]) % columns], 1)],
-                                      kTables.sbox[Byte(s[(c + rs.shift[2]) % columns], 2)],
-                                      kTables.sbox[Byte(s[(c + rs.shift[3]) % columns], 3)]);
-    StoreBig(out + 4 * c, v ^ encryptKey_[rounds_][c]);
+                                      kTables.sbox[Byte(s[(c + rs.shift[1]) % Columns], 1)],
+                                      kTables.sbox[Byte(s[(c + rs.shift[2]) % Columns], 2)],
+                                      kTables.sbox[Byte(s[(c + rs.shift[3]) % Columns], 3)]);
+    StoreBig(out + 4 * c, v ^ key[rounds][c]);
+  }
+}
+
+template <int Columns>
+void DecryptColumns(const uint32_t (*key)[CRijndael::kMaxBlockSize / 4], int rounds,
+                    const uint8_t* in, uint8_t* out) {
+  constexpr RowShifts rs = ShiftsFor(Columns);
+  // InvShiftRows moves row r right, so column c takes row r from column c - shift.
+  constexpr int from1 = Columns - rs.shift[1];
+  constexpr int from2 = Columns - rs.shift[2];
+  constexpr int from3 = Columns - rs.shift[3];
+  uint32_t s[Columns];
+  uint32_t t[Columns];
+  for (int c = 0; c < Columns; ++c) s[c] = LoadBig(in + 4 * c) ^ key[0][c];
+  for (int r = 1; r < rounds; ++r) {
+#pragma GCC unroll 8
+    for (int c = 0; c < Columns; ++c) {
+      t[c] = kTables.td[0][Byte(s[c], 0)] ^ kTables.td[1][Byte(s[(c + from1) % Columns], 1)] ^
+             kTables.td[2][Byte(s[(c + from2) % Columns], 2)] ^
+             kTables.td[3][Byte(s[(c + from3) % Columns], 3)] ^ key[r][c];
+    }
+    std::memcpy(s, t, sizeof s);
+  }
+  for (int c = 0; c < Columns; ++c) {
+    const uint32_t v = rijndael::Word(kTables.inverseSbox[Byte(s[c], 0)],
+                                      kTables.inverseSbox[Byte(s[(c + from1) % Columns], 1)],
+                                      kTables.inverseSbox[Byte(s[(c + from2) % Columns], 2)],
+                                      kTables.inverseSbox[Byte(s[(c + from3) % Columns], 3)]);
+    StoreBig(out + 4 * c, v ^ key[rounds][c]);
+  }
+}
+
+}  // namespace
+
+void CRijndael::EncryptWords(const uint8_t* in, uint8_t* out) const {
+  switch (blockSize_) {
+    case 16:
+      return EncryptColumns<4>(encryptKey_, rounds_, in, out);
+    case 24:
+      return EncryptColumns<6>(encryptKey_, rounds_, in, out);
+    default:
+      return EncryptColumns<8>(encryptKey_, rounds_, in, out);
   }
 }
 
 void CRijndael::DecryptWords(const uint8_t* in, uint8_t* out) const {
-  const int columns = blockSize_ / 4;
-  const RowShifts rs = ShiftsFor(columns);
-  // InvShiftRows moves row r right, so column c takes row r from column c - shift.
-  int from[4];
-  for (int row = 0; row < 4; ++row) from[row] = columns - rs.shift[row];
-  uint32_t s[kMaxBlockSize / 4];
-  uint32_t t[kMaxBlockSize / 4];
-  for (int c = 0; c < columns; ++c) s[c] = LoadBig(in + 4 * c) ^ decryptKey_[0][c];
-  for (int r = 1; r < rounds_; ++r) {
-    for (int c = 0; c < columns; ++c) {
-      t[c] = kTables.td[0][Byte(s[c], 0)] ^ kTables.td[1][Byte(s[(c + from[1]) % columns], 1)] ^
-             kTables.td[2][Byte(s[(c + from[2]) % columns], 2)] ^
-             kTables.td[3][Byte(s[(c + from[3]) % columns], 3)] ^ decryptKey_[r][c];
-    }
-    std::memcpy(s, t, sizeof(uint32_t) * static_cast<size_t>(columns));
-  }
-  for (int c = 0; c < columns; ++c) {
-    const uint32_t v = rijndael::Word(kTables.inverseSbox[Byte(s[c], 0)],
-                                      kTables.inverseSbox[Byte(s[(c + from[1]) % columns], 1)],
-                                      kTables.inverseSbox[Byte(s[(c + from[2]) % columns], 2)],
-                                      kTables.inverseSbox[Byte(s[(c + from[3]) % columns], 3)]);
-    StoreBig(out + 4 * c, v ^ decryptKey_[rounds_][c]);
+  switch (blockSize_) {
+    case 16:
+      return DecryptColumns<4>(decryptKey_, rounds_, in, out);
+    case 24:
+      return DecryptColumns<6>(decryptKey_, rounds_, in, out);
+    default:
+      return DecryptColumns<8>(decryptKey_, rounds_, in, out);
   }
 }
 
