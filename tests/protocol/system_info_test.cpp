@@ -25,6 +25,16 @@ struct Peer : Connection {
   void SetFramedMode(bool on) override { events.push_back(on ? "framed on" : "framed off"); }
 };
 
+// Each text followed by its zero byte.
+std::string Fields(std::initializer_list<std::string> texts) {
+  std::string out;
+  for (const std::string& t : texts) {
+    out += t;
+    out.push_back('\0');
+  }
+  return out;
+}
+
 int Record(Connection* connection, const uint8_t* bytes, int32_t count) {
   static_cast<Peer*>(connection)->events.emplace_back(reinterpret_cast<const char*>(bytes), count);
   return 1;
@@ -53,10 +63,7 @@ class SystemInfoTest : public ::testing::Test {
 
 TEST_F(SystemInfoTest, OsVersionRepliesRawThenSwitchesToFramed) {
   const std::string admin = geteuid() == 0 ? "1" : "0";
-  EXPECT_EQ(Ask(0x13), std::string("\x06NT\0"
-                                   "48\0UNICODE\0\0",
-                                   17) +
-                           admin + std::string(1, '\0'));
+  EXPECT_EQ(Ask(0x13), "\x06" + Fields({"NT", "48", "UNICODE", "", admin}));
   ASSERT_EQ(peer.events.size(), 2u);
   EXPECT_EQ(peer.events[1], "framed on");
 }
@@ -84,7 +91,7 @@ TEST_F(SystemInfoTest, ProductVersionReadsTheSuiteSettingsBesideTheAgent) {
   std::ofstream(folder / "Program Settings.INI")
       << "[OEM]\nProductName=Vextra\n[Install]\nVersion=6.1\nServicePack=2\n";
   const std::string reply = Ask(0x14);
-  EXPECT_EQ(reply.substr(0, 19), std::string("\x06Vextra v6.1+SP2\0", 18) + "7");
+  EXPECT_EQ(reply.substr(0, 22), "\x06" + Fields({"Vextra v6.1+SP2", "7.12"}));
 }
 
 TEST(SystemInfo, InstallVersionIsReadLikeAFractionAndPrintedWithOneDigit) {
@@ -93,7 +100,6 @@ TEST(SystemInfo, InstallVersionIsReadLikeAFractionAndPrintedWithOneDigit) {
   EXPECT_EQ(FormatInstallVersion(u"beta", 0), "v0.0");
   EXPECT_EQ(FormatInstallVersion(u"", 3), "v0.0+SP3");
   EXPECT_EQ(FormatInstallVersion(u"-2", -1), "v-2.0+SP-1");
-  EXPECT_EQ(FormatInstallVersion(u"1e400", 0).substr(0, 4), "vinf");
 }
 
 TEST(SystemInfo, CookieValuePacksTwoLowHalves) {
@@ -103,10 +109,14 @@ TEST(SystemInfo, CookieValuePacksTwoLowHalves) {
 }
 
 TEST_F(SystemInfoTest, UserLocaleFollowsTheEnvironment) {
-  const char* saved[3];
   const char* names[3] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-  for (int i = 0; i < 3; ++i) saved[i] = std::getenv(names[i]);
-  std::vector<std::string> keep(saved, saved + 3);  // copies survive the unsetenv
+  bool had[3];
+  std::string keep[3];
+  for (int i = 0; i < 3; ++i) {
+    const char* value = std::getenv(names[i]);
+    had[i] = value != nullptr;
+    if (value) keep[i] = value;
+  }
 
   unsetenv("LC_ALL");
   unsetenv("LC_MESSAGES");
@@ -124,7 +134,7 @@ TEST_F(SystemInfoTest, UserLocaleFollowsTheEnvironment) {
                                    6));
 
   for (int i = 0; i < 3; ++i) {
-    if (saved[i]) {
+    if (had[i]) {
       setenv(names[i], keep[i].c_str(), 1);
     } else {
       unsetenv(names[i]);
