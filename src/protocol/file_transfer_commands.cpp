@@ -548,9 +548,11 @@ void OpenUpload(Request& request) {
 void ReadBlock(Request& request) {
   AgentState& agent = request.agent;
   TransferState& transfer = agent.transfer;
-  const int fd = pf::OpenFile(transfer.currentFile, O_RDONLY | O_CLOEXEC);
-  if (transfer.currentFile.empty() || fd < 0) {
-    if (fd >= 0) ::close(fd);
+  // Only a regular file can be opened for reading, as on Windows.
+  const int fd = pf::IsFile(transfer.currentFile)
+                     ? pf::OpenFile(transfer.currentFile, O_RDONLY | O_CLOEXEC)
+                     : -1;
+  if (fd < 0) {
     Log(agent, kTextCannotOpenFile, transfer.currentFile);
     request.Reply({kNak, kNakNotOpen});
     return;
@@ -593,7 +595,9 @@ void CloseUpload(Request& request) {
   pf::FileTimes times;
   uint32_t attributes = pf::kInvalidAttributes;
   if (!transfer.currentFile.empty()) {
-    if (auto found = pf::GetFileTimes(transfer.currentFile)) times = *found;
+    if (pf::IsFile(transfer.currentFile)) {
+      if (auto found = pf::GetFileTimes(transfer.currentFile)) times = *found;
+    }
     attributes = pf::GetFileAttributes(transfer.currentFile);
   }
   Log(agent, kTextFileSent, transfer.currentFile);
