@@ -1,0 +1,117 @@
+#include "formats/huffman_model.h"
+
+#include <cstring>
+
+namespace perimo {
+
+void HuffmanModel::Reset() {
+  std::memset(weight_, 0, sizeof weight_);
+  std::memset(parent_, 0, sizeof parent_);
+  std::memset(link_, 0, sizeof link_);
+  for (int16_t& node : leaf_) node = -1;
+  weight_[kRoot] = 2;
+  parent_[kRoot] = -1;
+  link_[kRoot] = 1;
+  weight_[1] = 1;
+  parent_[1] = kRoot;
+  link_[1] = ~kEndCode;
+  weight_[2] = 1;
+  parent_[2] = kRoot;
+  link_[2] = ~kEscapeCode;
+  leaf_[kEndCode] = 1;
+  leaf_[kEscapeCode] = 2;
+  nextFree_ = 3;
+}
+
+bool HuffmanModel::Add(int byte) {
+  if (byte < 0 || byte > 255 || Contains(byte) || nextFree_ + 2 > kNodeCount) return false;
+  const int lightest = nextFree_ - 1;
+  if (link_[lightest] >= 0) return false;
+  const int copy = nextFree_;
+  const int fresh = nextFree_ + 1;
+  weight_[copy] = weight_[lightest];
+  link_[copy] = link_[lightest];
+  parent_[copy] = static_cast<int16_t>(lightest);
+  leaf_[~link_[copy]] = static_cast<int16_t>(copy);
+  weight_[fresh] = 0;
+  link_[fresh] = static_cast<int16_t>(~byte);
+  parent_[fresh] = static_cast<int16_t>(lightest);
+  leaf_[byte] = static_cast<int16_t>(fresh);
+  link_[lightest] = static_cast<int16_t>(copy);
+  nextFree_ += 2;
+  return true;
+}
+
+void HuffmanModel::Update(int symbol) {
+  if (weight_[kRoot] == kMaxWeight) Rebuild();
+  int node = leaf_[symbol];
+  while (node >= 0) {
+    const uint32_t weight = ++weight_[node];
+    // The first node of the run whose weight is now below this one takes its place.
+    int target = node;
+    while (target > 1 && weight_[target - 1] < weight) --target;
+    if (target != node) {
+      Swap(node, target);
+      node = target;
+    }
+    node = parent_[node];
+  }
+}
+
+// Points the leaf table, or the children's parent links, of what node `from` holds at `to`.
+void HuffmanModel::PointAt(int from, int to) {
+  const int link = link_[from];
+  if (link < 0) {
+    leaf_[~link] = static_cast<int16_t>(to);
+  } else {
+    parent_[link] = static_cast<int16_t>(to);
+    parent_[link + 1] = static_cast<int16_t>(to);
+  }
+}
+
+// Exchanges weight and contents; each position keeps its parent.
+void HuffmanModel::Swap(int i, int j) {
+  PointAt(i, j);
+  PointAt(j, i);
+  const uint32_t weight = weight_[i];
+  weight_[i] = weight_[j];
+  weight_[j] = weight;
+  const int16_t link = link_[i];
+  link_[i] = link_[j];
+  link_[j] = link;
+}
+
+void HuffmanModel::Rebuild() {
+  const int count = nextFree_;
+  // Leaves move to the end in their order, with halved weights (rounded up).
+  int j = count - 1;
+  for (int i = count - 1; i >= kRoot; --i) {
+    if (link_[i] < 0) {
+      weight_[j] = (weight_[i] + 1) / 2;
+      link_[j] = link_[i];
+      --j;
+    }
+  }
+  // Internal nodes pair up the nodes from the end and go in by weight.
+  for (int i = count - 2; j >= kRoot; i -= 2, --j) {
+    const uint32_t weight = weight_[i] + weight_[i + 1];
+    int k = j + 1;
+    while (k < count && weight < weight_[k]) ++k;
+    --k;
+    std::memmove(&weight_[j], &weight_[j + 1], sizeof weight_[0] * (k - j));
+    std::memmove(&link_[j], &link_[j + 1], sizeof link_[0] * (k - j));
+    weight_[k] = weight;
+    link_[k] = static_cast<int16_t>(i);
+  }
+  for (int i = count - 1; i >= kRoot; --i) {
+    if (link_[i] < 0) {
+      leaf_[~link_[i]] = static_cast<int16_t>(i);
+    } else {
+      parent_[link_[i]] = static_cast<int16_t>(i);
+      parent_[link_[i] + 1] = static_cast<int16_t>(i);
+    }
+  }
+  parent_[kRoot] = -1;
+}
+
+}  // namespace perimo

@@ -1,0 +1,56 @@
+#pragma once
+// The adaptive Huffman tree shared by the encoder and the decoder. Both sides feed it the
+// same symbols, so both hold the same tree at every step.
+//
+// Nodes are kept in order of non-increasing weight (the sibling property); node 0 is the
+// root. An internal node's children are nodes child and child + 1; child is always odd, so
+// the bit that selects a child is 0 for child and 1 for child + 1.
+#include <cstdint>
+
+namespace perimo {
+
+class HuffmanModel {
+ public:
+  static constexpr int kEndCode = 256;
+  static constexpr int kEscapeCode = 257;
+  static constexpr int kSymbolCount = 258;
+  static constexpr int kNodeCount = 515;
+  static constexpr int kRoot = 0;
+  // The root's weight at which the tree is rebuilt with halved weights.
+  static constexpr uint32_t kMaxWeight = 0x8000;
+
+  HuffmanModel() { Reset(); }
+  // Root with the end code (node 1) and the escape code (node 2), weight 1 each.
+  void Reset();
+
+  bool Contains(int symbol) const { return leaf_[symbol] >= 0; }
+  int LeafOf(int symbol) const { return leaf_[symbol]; }
+  int Parent(int node) const { return parent_[node]; }
+  uint32_t Weight(int node) const { return weight_[node]; }
+  int NextFreeNode() const { return nextFree_; }
+  bool IsLeaf(int node) const { return link_[node] < 0; }
+  // The leaf's symbol, or the first child of an internal node.
+  int SymbolOf(int leaf) const { return ~link_[leaf]; }
+  int ChildOf(int node) const { return link_[node]; }
+  // Raw link table for the decoder's descent: >= 0 first child, < 0 ~symbol of a leaf.
+  const int16_t* Links() const { return link_; }
+
+  // Splits the lightest leaf to make room for a new byte of weight 0. False when the byte
+  // is already in the tree (each symbol has exactly one leaf) or the tree is full.
+  bool Add(int byte);
+  // Counts one more occurrence of symbol and restores the weight order.
+  void Update(int symbol);
+
+ private:
+  void Rebuild();
+  void Swap(int i, int j);
+  void PointAt(int from, int to);
+
+  uint32_t weight_[kNodeCount];
+  int16_t parent_[kNodeCount];
+  int16_t link_[kNodeCount];
+  int16_t leaf_[kSymbolCount];
+  int nextFree_;
+};
+
+}  // namespace perimo
