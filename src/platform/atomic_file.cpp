@@ -76,17 +76,23 @@ bool ReplaceFileAtomically(const std::string& nativePath, std::string_view conte
     if (realpath(nativePath.c_str(), resolved)) target = resolved;
   }
   const bool targetExists = stat(target.c_str(), &st) == 0;
+  // Renaming would bypass the file's own permissions: a file we may not write stays as it is.
+  if (targetExists && access(target.c_str(), W_OK) != 0) return false;
   const size_t slash = target.rfind('/');
   const std::string folder = slash == std::string::npos ? "."
                              : slash == 0               ? "/"
                                                         : target.substr(0, slash);
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  // The temporary name must stay within the file-name limit however long the name is.
+  const std::string base =
+      (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, 200);
   std::string tempName;
   const int fd = CreateUniqueFile(folder, "." + base + ".", ".tmp", 8, tempName);
   if (fd < 0) return false;
   const std::string tempPath = folder + "/" + tempName;
   int failure = 0;
-  if (targetExists && fchmod(fd, st.st_mode & 07777) != 0) {
+  if (targetExists && geteuid() == 0 && fchown(fd, st.st_uid, st.st_gid) != 0) {
+    failure = errno;  // run as root: the file keeps its owner
+  } else if (targetExists && fchmod(fd, st.st_mode & 07777) != 0) {
     failure = errno;
   } else if (!WriteAll(fd, contents) || fsync(fd) != 0) {
     failure = errno;  // a full disk or a file-size limit ends up here

@@ -145,5 +145,13 @@ TEST_F(ProfileTest, WriteKeepsTheModeAndFollowsALink) {
             std::filesystem::perms(0640));
 }
 
+TEST_F(ProfileTest, ReadOnlyFileIsNotReplaced) {
+  if (geteuid() == 0) GTEST_SKIP() << "file permissions do not bind root";
+  folder_.Write("ro.ini", "[S]\nk=1\n");
+  std::filesystem::permissions(folder_ / "ro.ini", std::filesystem::perms(0444));
+  EXPECT_FALSE(WritePrivateProfileString(u"S", u"k", u"2", WirePath("ro.ini")));
+  EXPECT_EQ(folder_.Read("ro.ini"), "[S]\nk=1\n");
+}
+
 }  // namespace
 }  // namespace perimo::platform
