@@ -1,0 +1,562 @@
+#include "protocol/file_transfer_commands.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/file_time.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "protocol/agent_state.h"
+#include "protocol/language_redirect.h"
+
+namespace perimo {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+struct FakeLink : Connection {
+  bool serial = false;
+  std::vector<Bytes> replies;
+  bool IsSerial() const override { return serial; }
+};
+
+int Record(Connection* connection, const uint8_t* bytes, int32_t count) {
+  static_cast<FakeLink*>(connection)->replies.emplace_back(bytes, bytes + count);
+  return 1;
+}
+
+void Put32(Bytes& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void Put64(Bytes& out, uint64_t v) {
+  for (int i = 0; i < 8; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void PutText(Bytes& out, std::string_view text) {
+  out.insert(out.end(), text.begin(), text.end());
+}
+
+Bytes Block(std::string_view data, int64_t sequence = -1) {
+  Bytes out;
+  if (sequence >= 0) Put32(out, static_cast<uint32_t>(sequence));
+  Put32(out, static_cast<uint32_t>(data.size()));
+  PutText(out, data);
+  return out;
+}
+
+// Creation, last access, last write (local FILETIMEs), attributes.
+Bytes CloseFields(uint64_t write, uint32_t attributes, int64_t sequence = -1) {
+  Bytes out;
+  if (sequence >= 0) Put32(out, static_cast<uint32_t>(sequence));
+  Put64(out, write);
+  Put64(out, write);
+  Put64(out, write);
+  Put32(out, attributes);
+  return out;
+}
+
+Bytes OpenEx(uint32_t size, std::string_view name, std::string_view flags = {}) {
+  Bytes out;
+  Put32(out, size);
+  PutText(out, name);
+  if (!flags.empty()) {
+    out.push_back('\t');
+    PutText(out, flags);
+  }
+  return out;
+}
+
+Bytes Nak(uint8_t reason) {
+  return {0x15, reason};
+}
+const Bytes kAckOnly{0x06};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, std::string_view content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+// Files the download left behind in a folder, other than the named ones.
+std::vector<std::string> TemporaryFiles(const fs::path& folder) {
+  std::vector<std::string> found;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    std::string name = entry.path().filename().string();
+    if (name.rfind("tmp", 0) == 0 || name.ends_with(".tmp")) found.push_back(name);
+  }
+  return found;
+}
+
+// A temporary folder mapped as drive C; the agent lives in C:\A\Bin.
+class FileTransferTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/perimo-transfer-XXXXXX";
+    root = mkdtemp(pattern);
+    platform::Drives().Set('C', root.string());
+    fs::create_directories(root / "A" / "Bin");
+    fs::create_directories(data());
+    agent.paths.exeDir = u"C:\\A\\Bin";
+    agent.blockBuffer.assign(55 * static_cast<size_t>(agent.settings.packSize), 0);
+    agent.statusSink = [this](std::u16string_view text) {
+      lines.push_back(platform::ToUtf8(text));
+    };
+    agent.pause = [this](uint32_t ms) { pauses.push_back(ms); };
+  }
+
+  void TearDown() override {
+    if (agent.transfer.fd >= 0) ::close(agent.transfer.fd);
+    platform::Drives() = platform::DriveMap();
+    fs::remove_all(root);
+  }
+
+  fs::path data() const { return root / "Data"; }
+
+  // Runs one handler on a frame and returns what it replied.
+  std::vector<Bytes> Run(void (*handler)(Request&), const Bytes& payload) {
+    Bytes frame{0x00};
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    link.replies.clear();
+    Request request{agent, frame.data() + 1, static_cast<int32_t>(frame.size()), &link, Record};
+    handler(request);
+    return link.replies;
+  }
+  std::vector<Bytes> Run(void (*handler)(Request&, bool), const Bytes& payload,
+                         bool replyOn = true) {
+    Bytes frame{0x00};
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    link.replies.clear();
+    Request request{agent, frame.data() + 1, static_cast<int32_t>(frame.size()), &link, Record};
+    handler(request, replyOn);
+    return link.replies;
+  }
+  static Bytes Name(std::string_view name) { return Bytes(name.begin(), name.end()); }
+
+  std::vector<Bytes> One(Bytes reply) { return {std::move(reply)}; }
+
+  // A complete extended download of content into name.
+  void DownloadEx(std::string_view name, std::string_view content, std::string_view flags = {}) {
+    ASSERT_EQ(Run(OpenDownloadEx, OpenEx(content.size(), name, flags)), One(kAckOnly));
+    int64_t sequence = flags.empty() ? -1 : 1;
+    for (size_t at = 0; at < content.size(); at += 1000) {
+      EXPECT_TRUE(Run(BufferBlock, Block(content.substr(at, 1000), sequence)).empty());
+      if (sequence > 0) ++sequence;
+    }
+    Bytes flush;
+    if (sequence > 0) Put32(flush, static_cast<uint32_t>(sequence++));
+    ASSERT_EQ(Run(FlushBlocks, flush), One(kAckOnly));
+    EXPECT_EQ(Run(CloseDownload, CloseFields(0, platform::kAttrArchive, sequence)), One(kAckOnly));
+  }
+
+  fs::path root;
+  AgentState agent;
+  FakeLink link;
+  std::vector<std::string> lines;
+  std::vector<uint32_t> pauses;
+};
+
+// 2026-01-02 03:04:05 as a FILETIME.
+constexpr uint64_t kSomeTime = 134117102450000000ULL;
+
+TEST_F(FileTransferTest, SimpleDownloadWritesTheTargetWithTimesAndAttributes) {
+  WriteFile(data() / "a.bin", "earlier");
+  EXPECT_EQ(Run(OpenDownload, Name("C:\\Data\\a.bin")), One(kAckOnly));
+  EXPECT_EQ(Run(WriteBlock, Block("hello ")), One(kAckOnly));
+  EXPECT_EQ(Run(WriteBlock, Block("world")), One(kAckOnly));
+  EXPECT_EQ(
+      Run(CloseDownload, CloseFields(kSomeTime, platform::kAttrReadOnly | platform::kAttrArchive)),
+      One(kAckOnly));
+
+  EXPECT_EQ(ReadFile(data() / "a.bin"), "hello world");
+  auto times = platform::GetFileTimes(u"C:\\Data\\a.bin");
+  ASSERT_TRUE(times);
+  EXPECT_EQ(times->write, platform::LocalFileTimeToFileTime(kSomeTime));
+  EXPECT_EQ(platform::GetFileAttributes(u"C:\\Data\\a.bin") & platform::kAttrReadOnly,
+            platform::kAttrReadOnly);
+  EXPECT_EQ(lines, (std::vector<std::string>{"Updating file C:\\Data\\a.bin.",
+                                             "C:\\Data\\a.bin was updated with success."}));
+}
+
+TEST_F(FileTransferTest, SimpleDownloadReplacesAReadOnlyTargetFoundInAnotherCase) {
+  WriteFile(data() / "Main.app", "old");
+  fs::permissions(data() / "Main.app", fs::perms::owner_read);
+  EXPECT_EQ(Run(OpenDownload, Name("c:\\DATA\\MAIN.APP")), One(kAckOnly));
+  EXPECT_EQ(Run(WriteBlock, Block("new")), One(kAckOnly));
+  EXPECT_EQ(Run(CloseDownload, CloseFields(0, platform::kAttrArchive)), One(kAckOnly));
+  // The file is made anew, with the name as given.
+  EXPECT_EQ(ReadFile(data() / "MAIN.APP"), "new");
+  EXPECT_EQ(std::distance(fs::directory_iterator(data()), fs::directory_iterator()), 1);
+}
+
+TEST_F(FileTransferTest, BadBlocksAreAnsweredOnceAndFailTheDownload) {
+  ASSERT_EQ(Run(OpenDownload, Name("C:\\Data\\a.bin")), One(kAckOnly));
+  EXPECT_EQ(Run(WriteBlock, Block("")), One(Nak(0x06)));  // size 0 in a frame of 5 bytes
+  EXPECT_EQ(lines.back(), "Invalid block size: 0, 5.");
+  Bytes tooLarge;
+  Put32(tooLarge, 32769);
+  tooLarge.resize(4 + 32769, 'x');
+  EXPECT_TRUE(Run(WriteBlock, tooLarge).empty());
+  Bytes shortData;
+  Put32(shortData, 10);
+  PutText(shortData, "abc");
+  EXPECT_TRUE(Run(WriteBlock, shortData).empty());
+  EXPECT_EQ(Run(WriteBlock, Block("fine")), One(kAckOnly));
+  // The dropped block is not reported as a success at the end.
+  EXPECT_EQ(Run(CloseDownload, CloseFields(0, 0)), One(Nak(0x06)));
+}
+
+TEST_F(FileTransferTest, OpenDownloadFailures) {
+  EXPECT_EQ(Run(OpenDownload, Bytes{}), One(Nak(0x01)));
+  EXPECT_EQ(lines.back(), "Invalid file name.");
+  EXPECT_EQ(Run(OpenDownload, Name("C:\\Missing\\a.bin")), One(Nak(0x04)));
+  EXPECT_EQ(lines.back(), "Cannot create file C:\\Missing\\a.bin.");
+  EXPECT_EQ(Run(WriteBlock, Block("x")), One(Nak(0x07)));
+}
+
+TEST_F(FileTransferTest, ExtendedDownloadKeepsTheEarlierTargetUntilOneRename) {
+  WriteFile(data() / "p.app", "earlier");
+  const std::string content(2500, 'q');
+  ASSERT_EQ(Run(OpenDownloadEx, OpenEx(content.size(), "C:\\Data\\p.app")), One(kAckOnly));
+  EXPECT_EQ(Run(BufferBlock, Block(content.substr(0, 2000))), std::vector<Bytes>{});
+  EXPECT_EQ(Run(FlushBlocks, {}), One(kAckOnly));
+  EXPECT_EQ(ReadFile(data() / "p.app"), "earlier");
+  ASSERT_EQ(TemporaryFiles(data()).size(), 1u);
+  EXPECT_EQ(TemporaryFiles(data())[0].rfind("tmp", 0), 0u);
+  EXPECT_TRUE(Run(BufferBlock, Block(content.substr(2000))).empty());
+  // The close flushes what is still buffered.
+  EXPECT_EQ(Run(CloseDownload, CloseFields(kSomeTime, platform::kAttrArchive)), One(kAckOnly));
+  EXPECT_EQ(ReadFile(data() / "p.app"), content);
+  EXPECT_TRUE(TemporaryFiles(data()).empty());
+  EXPECT_EQ(platform::GetFileTimes(u"C:\\Data\\p.app")->write,
+            platform::LocalFileTimeToFileTime(kSomeTime));
+  EXPECT_EQ(lines.back(), "C:\\Data\\p.app was updated with success.");
+}
+
+TEST_F(FileTransferTest, SequenceNumbersCountFromOne) {
+  DownloadEx("C:\\Data\\s.bin", std::string(3000, 's'), "0");
+  EXPECT_EQ(ReadFile(data() / "s.bin"), std::string(3000, 's'));
+}
+
+TEST_F(FileTransferTest, AWrongSequenceNumberFailsTheDownloadAndKeepsTheEarlierTarget) {
+  WriteFile(data() / "s.bin", "earlier");
+  ASSERT_EQ(Run(OpenDownloadEx, OpenEx(6, "C:\\Data\\s.bin", "0")), One(kAckOnly));
+  EXPECT_TRUE(Run(BufferBlock, Block("abc", 1)).empty());
+  EXPECT_TRUE(Run(BufferBlock, Block("def", 3)).empty());
+  EXPECT_EQ(lines.back(), "Invalid file format: C:\\Data\\s.bin");
+  EXPECT_TRUE(Run(BufferBlock, Block("ghi", 3)).empty());
+  Bytes flush;
+  Put32(flush, 4);
+  EXPECT_EQ(Run(FlushBlocks, flush), One(Nak(0x02)));
+  EXPECT_EQ(Run(CloseDownload, CloseFields(0, 0, 5)), One(Nak(0x02)));
+  EXPECT_EQ(ReadFile(data() / "s.bin"), "earlier");
+  EXPECT_TRUE(TemporaryFiles(data()).empty());
+}
+
+TEST_F(FileTransferTest, CloseRefusesAFileShorterThanDeclared) {
+  ASSERT_EQ(Run(OpenDownloadEx, OpenEx(10, "C:\\Data\\s.bin", "0")), One(kAckOnly));
+  EXPECT_TRUE(Run(BufferBlock, Block("abc", 1)).empty());
+  EXPECT_EQ(Run(CloseDownload, CloseFields(0, 0, 2)), One(Nak(0x02)));
+  EXPECT_FALSE(fs::exists(data() / "s.bin"));
+}
+
+TEST_F(FileTransferTest, FlushWithAWrongNumberIsAnsweredEvenAfterAnotherFailure) {
+  ASSERT_EQ(Run(OpenDownloadEx, OpenEx(3, "C:\\Data\\s.bin", "0")), One(kAckOnly));
+  Bytes flush;
+  Put32(flush, 7);
+  EXPECT_EQ(Run(FlushBlocks, flush), One(Nak(0x02)));
+  EXPECT_TRUE(Run(FlushBlocks, flush).empty());  // the status is now reported once only
+}
+
+TEST_F(FileTransferTest, WithoutTabThereAreNoSequenceNumbers) {
+  ASSERT_EQ(Run(OpenDownloadEx, OpenEx(3, "C:\\Data\\n.bin")), One(kAckOnly));
+  EXPECT_EQ(agent.transfer.sequence, -1);
+  EXPECT_FALSE(agent.transfer.compressed);
+  ASSERT_EQ(Run(OpenDownloadEx, OpenEx(3, "C:\\Data\\n.bin", "1")), One(kAckOnly));
+  EXPECT_EQ(agent.transfer.sequence, 0);
+  EXPECT_TRUE(agent.transfer.compressed);
+}
+
+TEST_F(FileTransferTest, QuietForms) {
+  EXPECT_TRUE(Run(OpenDownloadEx, OpenEx(3, ""), false).empty());
+  EXPECT_EQ(lines.back(), "Invalid file name.");
+  EXPECT_EQ(Run(CloseDownload, CloseFields(0, 0)), One(Nak(0x01)));
+
+  EXPECT_TRUE(Run(OpenDownloadEx, OpenEx(3, "C:\\Missing\\q.bin"), false).empty());
+  EXPECT_EQ(Run(FlushBlocks, {}), One(Nak(0x04)));
+
+  EXPECT_TRUE(Run(OpenDownloadEx, OpenEx(3, "C:\\Data\\q.bin"), false).empty());
+  EXPECT_TRUE(Run(BufferBlock, Block("abc")).empty());
+  EXPECT_TRUE(Run(CloseDownload, CloseFields(0, 0), false).empty());
+  EXPECT_EQ(ReadFile(data() / "q.bin"), "abc");
+}
+
+TEST_F(FileTransferTest, SerialLinkAnswersEveryBlock) {
+  link.serial = true;
+  ASSERT_EQ(Run(OpenDownloadEx, OpenEx(3, "C:\\Data\\r.bin", "0")), One(kAckOnly));
+  EXPECT_EQ(Run(BufferBlock, Block("abc", 1)), One(kAckOnly));
+  EXPECT_EQ(Run(BufferBlock, Block("abc", 5)), One(Nak(0x02)));
+  EXPECT_TRUE(Run(BufferBlock, Block("abc", 6)).empty());
+  ASSERT_EQ(Run(OpenDownloadEx, OpenEx(3, "C:\\Data\\r.bin")), One(kAckOnly));
+  EXPECT_EQ(Run(BufferBlock, Block("")), One(Nak(0x06)));
+}
+
+TEST_F(FileTransferTest, ABlockThatWouldOverflowTheBufferIsRefused) {
+  agent.blockBuffer.assign(3000, 0);
+  WriteFile(data() / "o.bin", "earlier");
+  link.serial = true;
+  ASSERT_EQ(Run(OpenDownloadEx, OpenEx(4000, "C:\\Data\\o.bin")), One(kAckOnly));
+  EXPECT_EQ(Run(BufferBlock, Block(std::string(2000, 'a'))), One(kAckOnly));
+  EXPECT_EQ(Run(BufferBlock, Block(std::string(1001, 'b'))), One(Nak(0x06)));
+  EXPECT_EQ(lines.back(), "Invalid block size: 1001, 1006.");
+  EXPECT_EQ(agent.blockBuffer.size(), 3000u);
+  EXPECT_EQ(Run(CloseDownload, CloseFields(0, 0)), One(Nak(0x06)));
+  EXPECT_EQ(ReadFile(data() / "o.bin"), "earlier");
+  EXPECT_TRUE(TemporaryFiles(data()).empty());
+}
+
+TEST_F(FileTransferTest, ADroppedDownloadIsCleanedUpByTheNextOpening) {
+  WriteFile(data() / "d.bin", "earlier");
+  for (auto open : {0, 1, 2}) {
+    ASSERT_EQ(Run(OpenDownloadEx, OpenEx(3, "C:\\Data\\d.bin")), One(kAckOnly));
+    EXPECT_TRUE(Run(BufferBlock, Block("new")).empty());
+    EXPECT_EQ(Run(FlushBlocks, {}), One(kAckOnly));
+    ASSERT_EQ(TemporaryFiles(data()).size(), 1u);
+    if (open == 0) Run(OpenDownloadEx, OpenEx(3, "C:\\Other\\x.bin"));
+    if (open == 1) Run(OpenUpload, Name("C:\\Data\\d.bin"));
+    if (open == 2) Run(OpenDownload, Name("C:\\Data\\e.bin"));
+    EXPECT_TRUE(TemporaryFiles(data()).empty()) << open;
+    EXPECT_EQ(ReadFile(data() / "d.bin"), "earlier");
+  }
+}
+
+TEST_F(FileTransferTest, CompressedDownloadOfAPlainFileIsCopiedIntoPlace) {
+  WriteFile(data() / "c.bin", "earlier");
+  DownloadEx("C:\\Data\\c.bin", "plain content", "1");
+  EXPECT_EQ(ReadFile(data() / "c.bin"), "plain content");
+  EXPECT_TRUE(TemporaryFiles(data()).empty());
+}
+
+TEST_F(FileTransferTest, RelativeNamesAndTheLanguageLibrary) {
+  DownloadEx("Bin\\tool.dll", "tool");
+  EXPECT_EQ(ReadFile(root / "A" / "Bin" / "tool.dll"), "tool");
+  DownloadEx("C:\\Data\\perimo-exe-MUI.dll", "language");
+  EXPECT_EQ(ReadFile(data() / "Perimo-EXE-mui-New.dll"), "language");
+  EXPECT_FALSE(fs::exists(data() / "perimo-exe-MUI.dll"));
+
+  std::u16string out = u"stale";
+  EXPECT_TRUE(RedirectLanguageDownload(u"D:\\x/Perimo-EXE-MUI.DLL", out));
+  EXPECT_EQ(out, u"D:\\x/Perimo-EXE-mui-New.dll");
+  EXPECT_FALSE(RedirectLanguageDownload(u"D:\\x\\Perimo-EXE-mui.dll.bak", out));
+  EXPECT_TRUE(out.empty());
+}
+
+TEST_F(FileTransferTest, WideNames) {
+  agent.wideStrings = true;
+  Bytes name;
+  for (char16_t c : std::u16string(u"C:\\Data\\w\u00e9.bin")) {
+    name.push_back(static_cast<uint8_t>(c));
+    name.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  Bytes open;
+  Put32(open, 2);
+  open.insert(open.end(), name.begin(), name.end());
+  open.insert(open.end(), {'\t', 0, '0', 0});
+  ASSERT_EQ(Run(OpenDownloadEx, open), One(kAckOnly));
+  EXPECT_EQ(agent.transfer.sequence, 0);
+  EXPECT_TRUE(Run(BufferBlock, Block("ok", 1)).empty());
+  EXPECT_EQ(Run(CloseDownload, CloseFields(0, 0, 2)), One(kAckOnly));
+  EXPECT_EQ(ReadFile(data() / "w\u00e9.bin"), "ok");
+}
+
+TEST_F(FileTransferTest, UploadSendsContentTimesAndAttributes) {
+  std::string content(40000, 0);
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
+  WriteFile(data() / "u.bin", content);
+  platform::FileTimes stamp{0, kSomeTime, kSomeTime};
+  ASSERT_TRUE(platform::SetFileTimes(u"C:\\Data\\u.bin", stamp));
+
+  EXPECT_EQ(Run(OpenUpload, Name("c:\\data\\U.BIN")),
+            One(Bytes{0x06, 0x40, 0x9C, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(lines.back(), "Sending file c:\\data\\U.BIN.");
+  std::string received;
+  std::vector<size_t> counts;
+  for (int i = 0; i < 10; ++i) {
+    auto replies = Run(ReadBlock, {});
+    ASSERT_EQ(replies.size(), 1u);
+    const Bytes& r = replies[0];
+    ASSERT_GE(r.size(), 5u);
+    ASSERT_EQ(r[0], 0x06);
+    size_t count = r[1] | r[2] << 8 | r[3] << 16 | r[4] << 24;
+    ASSERT_EQ(r.size(), count + 5);
+    counts.push_back(count);
+    if (count == 0) break;
+    received.append(r.begin() + 5, r.end());
+  }
+  EXPECT_EQ(counts, (std::vector<size_t>{16384, 16384, 7232, 0}));
+  EXPECT_EQ(received, content);
+
+  // Reading may move the access time on; the others are as stamped.
+  auto times = platform::GetFileTimes(u"C:\\Data\\u.bin");
+  auto replies = Run(CloseUpload, {});
+  ASSERT_EQ(replies.size(), 1u);
+  Bytes expected{0x06};
+  Put64(expected, platform::FileTimeToLocalFileTime(times->creation));
+  Put64(expected, platform::FileTimeToLocalFileTime(times->access));
+  Put64(expected, platform::FileTimeToLocalFileTime(kSomeTime));
+  Put32(expected, platform::kAttrArchive);
+  expected.push_back(0x00);
+  EXPECT_EQ(replies[0], expected);
+  EXPECT_EQ(lines.back(), "File c:\\data\\U.BIN sent with success.");
+}
+
+TEST_F(FileTransferTest, UploadOnTheSerialPortSendsHalfPacks) {
+  link.serial = true;
+  WriteFile(data() / "u.bin", std::string(20000, 'u'));
+  ASSERT_EQ(Run(OpenUpload, Name("C:\\Data\\u.bin")).size(), 1u);
+  EXPECT_EQ(Run(ReadBlock, {})[0].size(), 8192u + 5);
+}
+
+TEST_F(FileTransferTest, UploadFailures) {
+  EXPECT_EQ(Run(OpenUpload, Bytes{}), One(Nak(0x01)));
+  EXPECT_EQ(Run(OpenUpload, Name("C:\\Data\\none.bin")), One(Nak(0x05)));
+  EXPECT_EQ(lines.back(), "Cannot find file C:\\Data\\none.bin.");
+  EXPECT_EQ(Run(OpenUpload, Name("C:\\Data")), One(Nak(0x05)));
+  EXPECT_EQ(Run(ReadBlock, {}), One(Nak(0x07)));
+  EXPECT_EQ(lines.back(), "Cannot open file C:\\Data.");
+  Run(OpenUpload, Name("C:\\Data\\none.bin"));
+  Bytes missing{0x06};
+  missing.resize(25, 0);
+  Put32(missing, 0xFFFFFFFF);
+  missing.push_back(0);
+  EXPECT_EQ(Run(CloseUpload, {}), One(missing));
+}
+
+TEST_F(FileTransferTest, RefusalsUnderSecurity) {
+  WriteFile(data() / "u.bin", "u");
+  WriteFile(root / "A" / "Bin" / "CEApp.INI", "[Application]\nDirectory=C:\\Proj\\\n");
+  agent.login.securityEnabled = true;
+  agent.login.loggedInRights = {0, 0, 0, 0, 0};
+  EXPECT_EQ(Run(OpenDownload, Name("C:\\Data\\a.bin")), One(Nak(0x35)));
+  EXPECT_EQ(Run(OpenDownloadEx, OpenEx(1, "C:\\Data\\a.bin")), One(Nak(0x35)));
+  EXPECT_EQ(Run(OpenDownloadEx, OpenEx(1, "C:\\Data\\a.bin"), false), One(Nak(0x35)));
+  EXPECT_EQ(Run(OpenUpload, Name("C:\\Data\\u.bin")), One(Nak(0x35)));
+  EXPECT_EQ(pauses, (std::vector<uint32_t>{10000, 10000, 10000, 10000}));
+  EXPECT_FALSE(fs::exists(data() / "a.bin"));
+  EXPECT_TRUE(TemporaryFiles(data()).empty());
+
+  // Each right opens its own door: reading, and writing outside the project and system folders.
+  agent.login.loggedInRights[kGetFromTarget] = 1;
+  EXPECT_EQ(Run(OpenUpload, Name("C:\\Data\\u.bin")).at(0).at(0), 0x06);
+  agent.login.loggedInRights[kSendFile] = 1;
+  DownloadEx("C:\\Data\\a.bin", "granted");
+  EXPECT_EQ(ReadFile(data() / "a.bin"), "granted");
+  EXPECT_EQ(Run(OpenDownload, Name("Bin\\x.dll")), One(Nak(0x35)));
+  agent.login.loggedInRights[kInstallSystemFiles] = 1;
+  EXPECT_EQ(Run(OpenDownload, Name("Bin\\x.dll")), One(kAckOnly));
+}
+
+TEST_F(FileTransferTest, TheProjectRightGovernsTheProjectFolder) {
+  fs::create_directories(root / "Proj");
+  WriteFile(root / "A" / "Bin" / "CEApp.INI", "[Application]\nDirectory=C:\\Proj\\\n");
+  agent.login.securityEnabled = true;
+  agent.login.loggedInRights = {0, 0, 0, 1, 0};
+  EXPECT_EQ(Run(OpenDownloadEx, OpenEx(1, "C:\\Proj\\main.app")), One(Nak(0x35)));
+  agent.login.loggedInRights = {1, 0, 0, 0, 0};
+  EXPECT_EQ(Run(OpenDownloadEx, OpenEx(1, "C:\\Proj\\main.app")), One(kAckOnly));
+}
+
+// The download runs in a child process whose files may not grow past 4096 bytes, as on a
+// full disk. Its replies come back through a pipe.
+std::vector<Bytes> RunWithFileSizeLimit(const std::function<std::vector<Bytes>()>& body) {
+  int fds[2];
+  EXPECT_EQ(::pipe(fds), 0);
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::close(fds[0]);
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{4096, 4096};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    for (const Bytes& reply : body()) {
+      uint8_t size = static_cast<uint8_t>(reply.size());
+      (void)!::write(fds[1], &size, 1);
+      (void)!::write(fds[1], reply.data(), reply.size());
+    }
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::vector<Bytes> replies;
+  uint8_t size;
+  while (::read(fds[0], &size, 1) == 1) {
+    Bytes reply(size);
+    if (size > 0 && ::read(fds[0], reply.data(), size) != size) break;
+    replies.push_back(reply);
+  }
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status));
+  return replies;
+}
+
+TEST_F(FileTransferTest, AFullDiskDuringTheCloseKeepsTheEarlierTarget) {
+  WriteFile(data() / "f.bin", "earlier");
+  auto replies = RunWithFileSizeLimit([this] {
+    std::vector<Bytes> all;
+    for (auto& r : Run(OpenDownloadEx, OpenEx(1000, "C:\\Data\\f.bin"))) all.push_back(r);
+    for (int i = 0; i < 3; ++i) Run(BufferBlock, Block(std::string(3000, 'f')));
+    for (auto& r : Run(CloseDownload, CloseFields(0, 0))) all.push_back(r);
+    return all;
+  });
+  EXPECT_EQ(replies, (std::vector<Bytes>{kAckOnly, {0x15, 0x08, 13, 0, 0, 0}}));
+  EXPECT_EQ(ReadFile(data() / "f.bin"), "earlier");
+  EXPECT_TRUE(TemporaryFiles(data()).empty());
+}
+
+TEST_F(FileTransferTest, AFullDiskAtAFlushIsReportedAgainByTheClose) {
+  WriteFile(data() / "f.bin", "earlier");
+  auto replies = RunWithFileSizeLimit([this] {
+    std::vector<Bytes> all;
+    Run(OpenDownloadEx, OpenEx(1000, "C:\\Data\\f.bin"));
+    for (int i = 0; i < 3; ++i) Run(BufferBlock, Block(std::string(3000, 'f')));
+    for (auto& r : Run(FlushBlocks, {})) all.push_back(r);
+    for (auto& r : Run(CloseDownload, CloseFields(kSomeTime, 0))) all.push_back(r);
+    return all;
+  });
+  EXPECT_EQ(replies, (std::vector<Bytes>{{0x15, 0x08, 13, 0, 0, 0}, Nak(0x08)}));
+  EXPECT_EQ(ReadFile(data() / "f.bin"), "earlier");
+  EXPECT_NE(platform::GetFileTimes(u"C:\\Data\\f.bin")->write,
+            platform::LocalFileTimeToFileTime(kSomeTime));
+  EXPECT_TRUE(TemporaryFiles(data()).empty());
+}
+
+TEST_F(FileTransferTest, NoRoomForTheDeclaredSizeIsReportedAtTheOpening) {
+  auto replies = RunWithFileSizeLimit([this] {
+    auto all = Run(OpenDownloadEx, OpenEx(1000, "C:\\Data\\g.bin", "1"));  // 5000 reserved
+    for (auto& r : Run(CloseDownload, CloseFields(0, 0, 1))) all.push_back(r);
+    return all;
+  });
+  EXPECT_EQ(replies, (std::vector<Bytes>{{0x15, 0x08, 13, 0, 0, 0}, Nak(0x08)}));
+  EXPECT_TRUE(TemporaryFiles(data()).empty());
+  EXPECT_FALSE(fs::exists(data() / "g.bin"));
+}
+
+}  // namespace
+}  // namespace perimo
