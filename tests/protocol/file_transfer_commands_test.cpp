@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/compressed_file.h"
+#include "formats/decompress.h"
 #include "platform/file_system.h"
 #include "platform/file_time.h"
 #include "platform/paths.h"
@@ -351,6 +353,30 @@ TEST_F(FileTransferTest, CompressedDownloadOfAPlainFileIsCopiedIntoPlace) {
   WriteFile(data() / "c.bin", "earlier");
   DownloadEx("C:\\Data\\c.bin", "plain content", "1");
   EXPECT_EQ(ReadFile(data() / "c.bin"), "plain content");
+  EXPECT_TRUE(TemporaryFiles(data()).empty());
+}
+
+TEST_F(FileTransferTest, CompressedDownloadIsExpandedIntoPlace) {
+  std::string plain;
+  for (int i = 0; i < 5000; ++i) plain += "line " + std::to_string(i % 97) + "\n";
+  WriteFile(root / "plain", plain);
+  ASSERT_TRUE(CompressFile((root / "plain").string(), (root / "packed").string(), kLzss));
+  const std::string packed = ReadFile(root / "packed");
+  ASSERT_LT(packed.size(), plain.size());
+
+  WriteFile(data() / "c.app", "earlier");
+  DownloadEx("C:\\Data\\c.app", packed, "1");
+  EXPECT_EQ(ReadFile(data() / "c.app"), plain);
+  EXPECT_TRUE(TemporaryFiles(data()).empty());
+
+  // A stream cut short does not expand; the earlier file stays as it was.
+  const std::string cut = packed.substr(0, packed.size() / 2);
+  ASSERT_EQ(Run(OpenDownloadEx, OpenEx(cut.size(), "C:\\Data\\c.app", "1")), One(kAckOnly));
+  EXPECT_TRUE(Run(BufferBlock, Block(cut.substr(0, 1000), 1)).empty());
+  EXPECT_TRUE(Run(BufferBlock, Block(cut.substr(1000), 2)).empty());
+  EXPECT_EQ(Run(CloseDownload, CloseFields(0, 0, 3)), One(Nak(0x3E)));
+  EXPECT_EQ(lines.back(), "Error uncompressing file: C:\\Data\\c.app");
+  EXPECT_EQ(ReadFile(data() / "c.app"), plain);
   EXPECT_TRUE(TemporaryFiles(data()).empty());
 }
 
