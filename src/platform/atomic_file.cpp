@@ -76,6 +76,11 @@ bool ReplaceFileAtomically(const std::string& nativePath, std::string_view conte
     if (realpath(nativePath.c_str(), resolved)) target = resolved;
   }
   const bool targetExists = stat(target.c_str(), &st) == 0;
+  // Only regular files are replaced: a device or a folder under that name is left alone.
+  if (targetExists && !S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+    return false;
+  }
   // Renaming would bypass the file's own permissions: a file we may not write stays as it is.
   if (targetExists && access(target.c_str(), W_OK) != 0) return false;
   const size_t slash = target.rfind('/');
@@ -108,9 +113,24 @@ bool ReplaceFileAtomically(const std::string& nativePath, std::string_view conte
   return false;
 }
 
-bool ReadWholeFile(const std::string& nativePath, std::string& contents) {
-  const int fd = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
+bool ReadWholeFile(const std::string& nativePath, std::string& contents, size_t maxBytes) {
+  // Non-blocking open: a FIFO named by a request must not stall the agent.
+  const int fd = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
+  struct stat st;
+  int failure = 0;
+  if (fstat(fd, &st) != 0) {
+    failure = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    failure = EINVAL;
+  } else if (static_cast<uint64_t>(st.st_size) > maxBytes) {
+    failure = EFBIG;
+  }
+  if (failure != 0) {
+    close(fd);
+    errno = failure;
+    return false;
+  }
   contents.clear();
   char buffer[65536];
   for (;;) {
@@ -123,6 +143,11 @@ bool ReadWholeFile(const std::string& nativePath, std::string& contents) {
       return false;
     }
     if (n == 0) break;
+    if (contents.size() + static_cast<size_t>(n) > maxBytes) {
+      close(fd);
+      errno = EFBIG;  // grew while being read
+      return false;
+    }
     contents.append(buffer, static_cast<size_t>(n));
   }
   close(fd);

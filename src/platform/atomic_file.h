@@ -1,5 +1,7 @@
 #pragma once
 // Creating files that must not collide, and replacing files without ever leaving a torn one.
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,7 +18,9 @@ int CreateUniqueFile(const std::string& nativeFolder, std::string_view prefix,
 // failure the earlier file is untouched, the temporary file removed and errno set.
 bool ReplaceFileAtomically(const std::string& nativePath, std::string_view contents);
 
-// Reads a whole file; false with errno set when it cannot be read.
-bool ReadWholeFile(const std::string& nativePath, std::string& contents);
+// Reads a whole regular file of at most maxBytes; false with errno set when it cannot be
+// read (EINVAL for a device, FIFO or folder, EFBIG when it is larger).
+bool ReadWholeFile(const std::string& nativePath, std::string& contents,
+                   size_t maxBytes = SIZE_MAX);
 
 }  // namespace perimo::platform

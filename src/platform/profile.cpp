@@ -133,10 +133,13 @@ std::string Encode(const Document& doc) {
   return ToUtf8(text);
 }
 
+// Settings files are small; a request naming something huge must not exhaust memory.
+constexpr size_t kMaxProfileBytes = 16 * 1024 * 1024;
+
 // Loads the file; a missing file is an empty document, other read failures are failures.
 std::optional<Document> Load(const std::string& nativePath) {
   std::string bytes;
-  if (!ReadWholeFile(nativePath, bytes)) {
+  if (!ReadWholeFile(nativePath, bytes, kMaxProfileBytes)) {
     if (errno == ENOENT) return Document{};
     return std::nullopt;
   }

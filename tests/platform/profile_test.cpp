@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -143,6 +144,14 @@ TEST_F(ProfileTest, WriteKeepsTheModeAndFollowsALink) {
   EXPECT_EQ(folder_.Read("real.ini"), "[S]\nk=2\n");
   EXPECT_EQ(std::filesystem::status(folder_ / "real.ini").permissions(),
             std::filesystem::perms(0640));
+}
+
+TEST_F(ProfileTest, DevicesAndFifosAreNeitherReadNorReplaced) {
+  EXPECT_EQ(ReadProfileString(u"S", u"k", u"d", ToWirePath("/dev/zero")), u"d");  // endless
+  ASSERT_EQ(mkfifo((folder_ / "fifo").c_str(), 0600), 0);
+  EXPECT_EQ(ReadProfileString(u"S", u"k", u"d", WirePath("fifo")), u"d");  // must not block
+  EXPECT_FALSE(WritePrivateProfileString(u"S", u"k", u"v", WirePath("fifo")));
+  EXPECT_TRUE(std::filesystem::is_fifo(folder_ / "fifo"));
 }
 
 TEST_F(ProfileTest, ReadOnlyFileIsNotReplaced) {
