@@ -1,0 +1,145 @@
+#include "app/darrow_app.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "app/agent_paths.h"
+#include "app/agent_settings.h"
+#include "app/main_frame.h"
+#include "platform/known_folders.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
+#include "platform/text.h"
+#include "platform/window_endpoint.h"
+#include "protocol/status_text.h"
+#include "security/users_file.h"
+
+namespace perimo {
+namespace {
+
+CDarrowApp* theApp = nullptr;
+
+constexpr int32_t kBlocksInBuffer = 55;
+
+// A second start asks the running agent's window to come to the front.
+void ActivateRunningAgent() {
+  for (const char16_t* windowClass : {kEmbeddedWindowClass, kMainWindowClass}) {
+    if (platform::PostWindowMessage(platform::WindowKey::kClass, windowClass, platform::kWmActivate,
+                                    1, 0)) {
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+void WriteStatusLineToStdout(std::u16string_view text) {
+  std::string line = platform::ToUtf8(text);
+  std::string out;
+  out.reserve(line.size() + 1);
+  for (char c : line) {
+    if (c != '\r') out.push_back(c);  // "\r\r\n" separates lines in the log view
+  }
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  out.push_back('\n');
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fflush(stdout);
+}
+
+CDarrowApp::CDarrowApp(bool headless) : headless_(headless) {
+  theApp = this;
+  agent_.statusSink = [this](std::u16string_view text) { AddStatusLine(text); };
+  agent_.pause = [](uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+}
+
+CDarrowApp::~CDarrowApp() {
+  mainFrame_.reset();
+  if (theApp == this) theApp = nullptr;
+}
+
+CDarrowApp* CDarrowApp::Instance() {
+  return theApp;
+}
+
+void CDarrowApp::AddStatusLine(std::u16string_view text) {
+  if (statusWindowSink) {
+    statusWindowSink(text);
+  } else {
+    WriteStatusLineToStdout(text);
+  }
+}
+
+MessageBoxAnswer CDarrowApp::MessageBox(std::u16string_view text, MessageBoxKind kind) {
+  const bool canShow = !headless_ && qobject_cast<QApplication*>(QCoreApplication::instance());
+  if (!canShow) {
+    WriteStatusLineToStdout(text);
+    return kind == MessageBoxKind::kYesNo ? MessageBoxAnswer::kNo : MessageBoxAnswer::kOk;
+  }
+  const QString message = QString::fromStdU16String(std::u16string(text));
+  const QString title = QString::fromStdU16String(agent_.title);
+  if (kind == MessageBoxKind::kOk) {
+    QMessageBox::information(nullptr, title, message);
+    return MessageBoxAnswer::kOk;
+  }
+  return QMessageBox::question(nullptr, title, message, QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes
+             ? MessageBoxAnswer::kYes
+             : MessageBoxAnswer::kNo;
+}
+
+bool CDarrowApp::InitInstance() {
+  // The socket layer needs no start-up here. One agent per user: a second start hands over
+  // to the first one and ends silently.
+  if (!lock_.Acquire()) {
+    ActivateRunningAgent();
+    return false;
+  }
+
+  std::string exePath = platform::ExecutablePath();
+  if (exePath.empty()) exePath = "./Perimo";
+  agent_.paths = ComputeAgentPaths(exePath, SuiteFolderSources::FromSystem());
+  // Language resources are selected here once they exist; the built-in texts serve until then.
+
+  agent_.settings = ReadAgentSettings(agent_.paths.agentIniPath);
+  agent_.settings.packSize = UsablePackSize(agent_.settings.packSize);
+  WriteApplicationFile(agent_.paths.exeDir, agent_.settings.appName);
+
+  agent_.blockBuffer.assign(static_cast<size_t>(agent_.settings.packSize) * kBlocksInBuffer, 0);
+  agent_.title = ApplicationTitle(agent_.settings, agent_.paths.exeBaseName);
+
+  mainFrame_ = std::make_unique<CMainFrame>(*this);
+  if (!mainFrame_->Create()) return false;
+
+  LoadUsers(agent_);
+  AskToConfigureSecurity();
+  return true;
+}
+
+void CDarrowApp::AskToConfigureSecurity() {
+  if (agent_.login.securityEnabled || agent_.settings.doNotAskSecurity != 0) return;
+  if (MessageBox(StatusText(kTextSecurityPrompt), MessageBoxKind::kYesNo) ==
+      MessageBoxAnswer::kYes) {
+    if (runUserListDialog) {
+      runUserListDialog();
+      SaveUsers(agent_);
+    }
+    return;
+  }
+  if (MessageBox(StatusText(kTextSuppressSecurityPrompt), MessageBoxKind::kYesNo) ==
+      MessageBoxAnswer::kYes) {
+    platform::WritePrivateProfileString(u"Option", u"DoNotAskSecurity", u"1",
+                                        agent_.paths.agentIniPath);
+  }
+}
+
+int CDarrowApp::ExitInstance() {
+  mainFrame_.reset();
+  agent_.blockBuffer.clear();
+  agent_.blockBuffer.shrink_to_fit();
+  return 0;
+}
+
+}  // namespace perimo

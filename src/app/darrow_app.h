@@ -1,0 +1,60 @@
+#pragma once
+// The application object: runs the start-up sequence, owns everything the command handlers
+// share (AgentState) and the main frame, and releases it all at exit. One per process.
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "app/single_instance.h"
+#include "protocol/agent_state.h"
+
+namespace perimo {
+
+class CMainFrame;
+
+enum class MessageBoxKind { kOk, kYesNo };
+enum class MessageBoxAnswer { kOk, kYes, kNo };
+
+class CDarrowApp : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit CDarrowApp(bool headless);
+  ~CDarrowApp() override;
+
+  static CDarrowApp* Instance();
+
+  // The start-up sequence; false ends the process at once.
+  bool InitInstance();
+  // Releases the main frame and the block buffer; the process's exit code.
+  int ExitInstance();
+
+  AgentState& agent() { return agent_; }
+  CMainFrame* mainFrame() { return mainFrame_.get(); }
+  bool headless() const { return headless_; }
+
+  // A status line: to the status window's log view, or standard output without one.
+  void AddStatusLine(std::u16string_view text);
+  // Headless (or without a dialog toolkit): the text on standard output and the default
+  // answer (No, or OK).
+  MessageBoxAnswer MessageBox(std::u16string_view text, MessageBoxKind kind = MessageBoxKind::kOk);
+
+  // Set by the status window when it exists.
+  std::function<void(std::u16string_view)> statusWindowSink;
+  // Set by the users dialog when it exists: runs it modally.
+  std::function<void()> runUserListDialog;
+
+ private:
+  void AskToConfigureSecurity();
+
+  bool headless_;
+  AgentState agent_;
+  SingleInstanceLock lock_;
+  std::unique_ptr<CMainFrame> mainFrame_;
+};
+
+// A status line on standard output: one UTF-8 line per line of text, flushed at once.
+void WriteStatusLineToStdout(std::u16string_view text);
+
+}  // namespace perimo
