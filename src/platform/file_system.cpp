@@ -42,12 +42,14 @@ void CloseQuietly(int fd) {
 }
 
 bool CopyNative(const std::string& from, const std::string& to, bool failIfExists) {
-  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (in < 0) return false;
   struct stat src;
   struct stat dst;
-  if (fstat(in, &src) != 0 || S_ISDIR(src.st_mode)) {
-    if (S_ISDIR(src.st_mode)) errno = EACCES;
+  // Only regular files are copied: a device such as /dev/zero would never end.
+  const bool known = fstat(in, &src) == 0;
+  if (!known || !S_ISREG(src.st_mode)) {
+    if (known) errno = EACCES;
     CloseQuietly(in);
     return false;
   }
@@ -230,7 +232,7 @@ bool CopyFile(std::u16string_view from, std::u16string_view to, bool failIfExist
 
 int OpenFile(std::u16string_view wirePath, int flags, int mode) {
   const auto native = ToNativePath(wirePath);
-  return native ? open(native->c_str(), flags | O_CLOEXEC, mode) : -1;
+  return native ? open(native->c_str(), flags | O_CLOEXEC | O_NONBLOCK, mode) : -1;
 }
 
 std::optional<std::u16string> CreateTempFile(std::u16string_view wireFolder, int* fd) {

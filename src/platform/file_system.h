@@ -46,7 +46,9 @@ bool DeleteFile(std::u16string_view wirePath);
 bool MoveFile(std::u16string_view from, std::u16string_view to, bool replace);
 bool CopyFile(std::u16string_view from, std::u16string_view to, bool failIfExists);
 
-// Opens a native file descriptor; flags as for open(2). -1 on failure.
+// Opens a native file descriptor; flags as for open(2). -1 on failure. The open never
+// blocks: a FIFO or device named by a request must not stall the agent (O_NONBLOCK is added;
+// it changes nothing for regular files).
 int OpenFile(std::u16string_view wirePath, int flags, int mode = 0666);
 // A new empty file "tmpXXXX.tmp" in the folder, created exclusively; its wire path, or
 // nullopt. The descriptor stays open for the caller when fd is given.

@@ -97,6 +97,8 @@ TEST_F(FileSystemTest, CopyKeepsContentAndWriteTimeAndNeverEmptiesItsSource) {
   EXPECT_FALSE(CopyFile(u"D:\\src", u"D:\\dst", true));
   EXPECT_FALSE(CopyFile(u"D:\\src", u"D:\\Src", false));
   EXPECT_EQ(folder_.Read("src"), "payload");
+  EXPECT_FALSE(CopyFile(ToWirePath("/dev/zero"), u"D:\\zero", false));  // would never end
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "zero"));
 }
 
 TEST_F(FileSystemTest, TempFilesAreNewAndExclusive) {
@@ -123,6 +125,10 @@ TEST_F(FileSystemTest, OpenFileAndFreeSpaceWorkOnWirePaths) {
   close(fd);
   EXPECT_TRUE(std::filesystem::exists(folder_ / "New.bin"));
   EXPECT_LT(OpenFile(u"Q:\\x", O_RDONLY), 0);
+  ASSERT_EQ(mkfifo((folder_ / "fifo").c_str(), 0600), 0);
+  const int fifo = OpenFile(u"D:\\fifo", O_RDONLY);  // no writer: must not block
+  EXPECT_GE(fifo, 0);
+  close(fifo);
   EXPECT_GT(FreeDiskSpace(u"D:\\").value_or(0), 0u);
 }
 
