@@ -1,6 +1,7 @@
 #include "protocol/command_table.h"
 
 #include "protocol/file_transfer_commands.h"
+#include "protocol/security_commands.h"
 #include "protocol/settings_commands.h"
 #include "protocol/system_info_commands.h"
 
@@ -45,8 +46,8 @@ constexpr CommandTable BuildCommands() {
   t[0x21] = nullptr;  // GetDiskSpace
   t[0x22] = nullptr;  // GetFileSize
   t[0x23] = nullptr;  // CloseWindow
-  t[0x24] = nullptr;  // GetSecurityState
-  t[0x25] = nullptr;  // Login
+  t[0x24] = GetSecurityState;
+  t[0x25] = Login;
   t[0x26] = nullptr;  // accepted and ignored
   t[0x27] = nullptr;  // accepted and ignored
   t[0x28] = nullptr;  // accepted and ignored
@@ -68,7 +69,7 @@ constexpr CommandTable BuildCommands() {
   t[0x38] = SharedHandler<CloseDownload, false>;
   t[0x39] = nullptr;  // NextDirectoryEntries
   t[0x3A] = GetDownloadLock;
-  t[0x3B] = nullptr;  // OpenSecureLink
+  t[0x3B] = OpenSecureLink;
   t[0x3C] = nullptr;  // Upgrade
   t[0x3D] = nullptr;  // GetProtectionDeviceId
   t[0x3E] = nullptr;  // SetProtectionPassword
