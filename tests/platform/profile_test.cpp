@@ -155,10 +155,21 @@ TEST_F(ProfileTest, DevicesAndFifosAreNeitherReadNorReplaced) {
 }
 
 TEST_F(ProfileTest, ReadOnlyFileIsNotReplaced) {
-  if (geteuid() == 0) GTEST_SKIP() << "file permissions do not bind root";
   folder_.Write("ro.ini", "[S]\nk=1\n");
   std::filesystem::permissions(folder_ / "ro.ini", std::filesystem::perms(0444));
-  EXPECT_FALSE(WritePrivateProfileString(u"S", u"k", u"2", WirePath("ro.ini")));
+  // The folder is writable, so only the file's own mode can stop the rename.
+  std::filesystem::permissions(folder_.path(), std::filesystem::perms(0777));
+  const std::u16string wire = WirePath("ro.ini");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Permissions do not bind root: run the write as an ordinary user.
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    _exit(WritePrivateProfileString(u"S", u"k", u"2", wire) ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(folder_.Read("ro.ini"), "[S]\nk=1\n");
 }
 
