@@ -1,0 +1,67 @@
+#pragma once
+// A workstation connection to an agent over TCP: send frames raw or framed, read replies.
+// Blocking calls with time-outs; plain sockets, no event loop.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "workstation/frames.h"
+
+namespace perimo::workstation {
+
+class Workstation {
+ public:
+  Workstation() = default;
+  ~Workstation();
+  Workstation(const Workstation&) = delete;
+  Workstation& operator=(const Workstation&) = delete;
+  Workstation(Workstation&& other) noexcept;
+  Workstation& operator=(Workstation&& other) noexcept;
+
+  bool Connect(const std::string& host, uint16_t port, int timeoutMs = 5000);
+  void Close();
+  bool connected() const { return fd_ >= 0; }
+  int descriptor() const { return fd_; }
+
+  // Framed mode wraps what SendFrame sends and decodes what ReadReply reads; a workstation
+  // switches it on after the reply to 0x13.
+  void SetFramed(bool on);
+  bool framed() const { return framed_; }
+
+  // Under a secure link: applied to each frame before sending and to each reply after
+  // reading (the security work provides them).
+  std::function<Bytes(const Bytes&)> encrypt;
+  std::function<std::optional<Bytes>(const Bytes&)> decrypt;
+
+  // The bytes exactly as given.
+  bool SendRaw(const Bytes& bytes);
+  // A frame, enveloped when framed.
+  bool SendFrame(const Bytes& frame);
+
+  // Raw: everything that arrives until quietMs pass without a byte (the first byte waited for
+  // up to timeoutMs). Framed: the next whole frame. nullopt on time-out or close.
+  std::optional<Bytes> ReadReply(int timeoutMs = 5000, int quietMs = 50);
+  // Exactly count bytes as they arrive on the wire; nullopt on time-out or close.
+  std::optional<Bytes> ReadExactly(size_t count, int timeoutMs = 5000);
+  std::optional<Bytes> Request(const Bytes& frame, int timeoutMs = 5000);
+
+  // True when no byte arrives within ms (and the connection is still open).
+  bool Silent(int ms);
+  // True when the agent closes the connection within timeoutMs.
+  bool WaitClosed(int timeoutMs = 5000);
+
+ private:
+  // Appends whatever arrives within timeoutMs; false on time-out, close or error.
+  bool ReadSome(int timeoutMs);
+
+  int fd_ = -1;
+  bool framed_ = false;
+  bool closedByPeer_ = false;
+  Bytes pending_;  // received, not yet returned
+  EnvelopeDecoder decoder_;
+  std::vector<Bytes> frames_;
+};
+
+}  // namespace perimo::workstation
