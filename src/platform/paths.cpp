@@ -91,6 +91,20 @@ std::u16string ShortAlias(std::u16string_view name) {
   return alias;
 }
 
+// A byte of a non-UTF-8 native name travels as U+DC80..U+DCFF; an 8-bit request gives it
+// back as U+0080..U+00FF, so the two count as the same character here.
+char16_t LookupFold(char16_t c) {
+  return FoldCase(c >= 0xDC80 && c <= 0xDCFF ? static_cast<char16_t>(c - 0xDC00) : c);
+}
+
+bool SameName(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (LookupFold(a[i]) != LookupFold(b[i])) return false;
+  }
+  return true;
+}
+
 // Windows drops trailing dots and blanks from a name: "abc.def." is "abc.def".
 std::u16string_view StripTrailingDotsAndBlanks(std::u16string_view name) {
   while (!name.empty() && (name.back() == u'.' || name.back() == u' ')) name.remove_suffix(1);
@@ -116,7 +130,7 @@ std::string LookUpComponent(const std::string& folder, std::u16string_view wireN
     const std::string_view name(entry->d_name);
     if (name == "." || name == "..") continue;
     const std::u16string wide = FromUtf8(name);
-    if (EqualsIgnoreCase(wide, stripped)) {
+    if (SameName(wide, stripped)) {
       if (!found || name < best) best = name;
       found = true;
     } else if (maybeAlias && aliasMatch.empty() && EqualsIgnoreCase(ShortAlias(wide), stripped)) {

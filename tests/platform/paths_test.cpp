@@ -56,6 +56,16 @@ TEST_F(PathsTest, NamesDifferingOnlyInCaseResolveExactlyThenByByteOrder) {
   EXPECT_EQ(ToNativePath(u"D:\\DATA\\New Sub\\File.TXT"), folder_ / "Data/New Sub/File.TXT");
 }
 
+TEST_F(PathsTest, NonUtf8NamesAreFoundFromEightBitRequests) {
+  folder_.Write("caf\xE9.txt", "");  // written by a Latin-1 program
+  Drives().Set('D', folder_.path());
+  const std::u16string listed = FileNamePart(ToWirePath(folder_ / "caf\xE9.txt"));
+  EXPECT_EQ(ToNativePath(u"D:\\" + listed), folder_ / "caf\xE9.txt");
+  // An 8-bit reply narrows the name to its bytes; the request widens them back.
+  const std::u16string echoed = FromLatin1(ToLatin1(listed));
+  EXPECT_EQ(ToNativePath(u"D:\\" + ToUpper(echoed)), folder_ / "caf\xE9.txt");
+}
+
 TEST_F(PathsTest, DotDotStaysInsideTheDrive) {
   std::filesystem::create_directories(folder_ / "a/b");
   Drives().Set('E', folder_ / "a");
