@@ -87,23 +87,22 @@ void ByteOutput::WriteAll(const uint8_t* data, size_t count) {
   }
 }
 
-void BitReader::Refill() {
-  if (count_ < fake_) {
+BitWindow BitReader::Refilled(BitWindow window) {
+  if (window.count < fake_) {
     overrun_ = true;
     fake_ = 0;
   }
-  while (count_ <= 48) {
+  while (window.count <= 48) {
     if (input_->end - input_->pos >= 8) {
       // Loads eight bytes at once; the bytes not counted yet are loaded again, to the same
       // bit positions, by the next refill.
       uint64_t word;
       std::memcpy(&word, input_->pos, 8);
-      word = __builtin_bswap64(word);
-      bits_ |= word >> count_;
-      int bytes = (63 - count_) >> 3;
+      window.bits |= __builtin_bswap64(word) >> window.count;
+      const int bytes = (63 - window.count) >> 3;
       input_->pos += bytes;
-      count_ += bytes * 8;
-      return;
+      window.count += bytes * 8;
+      return window;
     }
     uint64_t byte;
     if (input_->pos != input_->end || input_->Fill()) {
@@ -112,9 +111,10 @@ void BitReader::Refill() {
       byte = 0xFF;
       fake_ += 8;
     }
-    bits_ |= byte << (56 - count_);
-    count_ += 8;
+    window.bits |= byte << (56 - window.count);
+    window.count += 8;
   }
+  return window;
 }
 
 void BitWriter::Drain() {

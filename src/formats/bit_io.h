@@ -52,42 +52,43 @@ class ByteOutput {
   bool ioError_ = false;
 };
 
-// Reads bits from a ByteInput through a 64-bit window. Past the end of the data it yields
-// 1-bits, as the stream format defines, and remembers that it did so: a whole stream never
-// needs them, so a decoder that consumed one has been handed a cut or corrupt stream.
+// Up to 64 bits read ahead, the next at bit 63. Decoders keep one in local variables
+// through their loops and hand it back to the BitReader when they stop.
+struct BitWindow {
+  uint64_t bits = 0;
+  int count = 0;
+
+  // Takes n bits (1..32); the caller has made sure they are there.
+  uint32_t Take(int n) {
+    const uint32_t value = static_cast<uint32_t>(bits >> (64 - n));
+    bits <<= n;
+    count -= n;
+    return value;
+  }
+};
+
+// Reads bits from a ByteInput. Past the end of the data it yields 1-bits, as the stream
+// format defines, and remembers that it did so: a whole stream never needs them, so a
+// decoder that consumed one has been handed a cut or corrupt stream.
 class BitReader {
  public:
   explicit BitReader(ByteInput* input = nullptr) : input_(input) {}
-  void Attach(ByteInput* input) { input_ = input; }
 
-  // Ensures at least 32 bits are buffered.
-  void Need32() {
-    if (count_ < 32) Refill();
-  }
-  // Takes n bits (1..32) after Need32 without checking the buffer.
-  uint32_t TakeBuffered(int n) {
-    uint32_t value = static_cast<uint32_t>(bits_ >> (64 - n));
-    bits_ <<= n;
-    count_ -= n;
-    return value;
-  }
+  BitWindow Save() const { return window_; }
+  void Restore(BitWindow window) { window_ = window; }
+  // The window with at least 33 bits in it, loaded from the input.
+  BitWindow Refilled(BitWindow window);
+
   uint32_t Get(int n) {
-    Need32();
-    return TakeBuffered(n);
+    if (window_.count < 32) window_ = Refilled(window_);
+    return window_.Take(n);
   }
-  uint32_t GetBit() {
-    if (count_ == 0) Refill();
-    return TakeBuffered(1);
-  }
-  bool PastEnd() const { return overrun_ || count_ < fake_; }
+  bool PastEnd() const { return overrun_ || window_.count < fake_; }
 
  private:
-  void Refill();
-
   ByteInput* input_;
-  uint64_t bits_ = 0;  // next bit at bit 63
-  int count_ = 0;      // bits held in bits_
-  int fake_ = 0;       // trailing bits of bits_ that lie past the end of the data
+  BitWindow window_;
+  int fake_ = 0;  // trailing bits of the window that lie past the end of the data
   bool overrun_ = false;
 };
 

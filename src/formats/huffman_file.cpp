@@ -9,14 +9,21 @@ bool CHuffmanFile::StartStream(Mode) {
 }
 
 size_t CHuffmanFile::Decode(uint8_t* out, size_t count) {
+  if (ended_) return 0;
   size_t done = 0;
   const int16_t* links = model_.Links();
-  while (done < count && !ended_) {
+  BitWindow window = bitIn_.Save();
+  while (done < count) {
     int node = HuffmanModel::kRoot;
-    while (links[node] >= 0) node = links[node] + static_cast<int>(bitIn_.GetBit());
-    int symbol = ~links[node];
+    int link;
+    while ((link = links[node]) >= 0) {
+      if (window.count == 0) window = bitIn_.Refilled(window);
+      node = link + static_cast<int>(window.Take(1));
+    }
+    int symbol = ~link;
     if (symbol == HuffmanModel::kEscapeCode) {
-      symbol = static_cast<int>(bitIn_.Get(8));
+      if (window.count < 8) window = bitIn_.Refilled(window);
+      symbol = static_cast<int>(window.Take(8));
       if (!model_.Add(symbol)) {
         MarkCorrupt();
         break;
@@ -28,6 +35,7 @@ size_t CHuffmanFile::Decode(uint8_t* out, size_t count) {
     out[done++] = static_cast<uint8_t>(symbol);
     model_.Update(symbol);
   }
+  bitIn_.Restore(window);
   return done;
 }
 

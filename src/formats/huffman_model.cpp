@@ -47,10 +47,17 @@ void HuffmanModel::Update(int symbol) {
   int node = leaf_[symbol];
   while (node >= 0) {
     const uint32_t weight = ++weight_[node];
-    // The first node of the run whose weight is now below this one takes its place.
-    int target = node;
-    while (target > 1 && weight_[target - 1] < weight) --target;
-    if (target != node) {
+    // The first node of the run now lighter than this one trades places with it. Weights
+    // never increase along the nodes, so the run is found by halving.
+    if (node > 1 && weight_[node - 1] < weight) {
+      const uint32_t* first = weight_ + 1;
+      int length = node - 1;
+      while (length > 1) {
+        const int half = length / 2;
+        first += first[half - 1] < weight ? 0 : half;
+        length -= half;
+      }
+      const int target = static_cast<int>(first - weight_) + (*first < weight ? 0 : 1);
       Swap(node, target);
       node = target;
     }

@@ -35,21 +35,23 @@ size_t CLzssFile::Decode(uint8_t* out, size_t count) {
     copyFrom_ = (copyFrom_ + 1) & kLzssWindowMask;
     --copyLeft_;
   }
+  BitWindow bits = bitIn_.Save();
   while (done < count && !ended_) {
-    bitIn_.Need32();
-    if (bitIn_.TakeBuffered(1) != 0) {
-      const uint8_t byte = static_cast<uint8_t>(bitIn_.TakeBuffered(8));
+    // A token is at most 17 bits.
+    if (bits.count < 32) bits = bitIn_.Refilled(bits);
+    if (bits.Take(1) != 0) {
+      const uint8_t byte = static_cast<uint8_t>(bits.Take(8));
       window[position] = byte;
       out[done++] = byte;
       position = (position + 1) & kLzssWindowMask;
       continue;
     }
-    unsigned from = bitIn_.TakeBuffered(kLzssPositionBits);
+    unsigned from = bits.Take(kLzssPositionBits);
     if (from == 0) {
       ended_ = true;
       break;
     }
-    const unsigned length = bitIn_.TakeBuffered(kLzssLengthBits) + kLzssMinMatch;
+    const unsigned length = bits.Take(kLzssLengthBits) + kLzssMinMatch;
     const unsigned fits = static_cast<unsigned>(std::min<size_t>(length, count - done));
     for (unsigned i = 0; i < fits; ++i) {
       const uint8_t byte = window[from];
@@ -63,6 +65,7 @@ size_t CLzssFile::Decode(uint8_t* out, size_t count) {
       copyLeft_ = length - fits;
     }
   }
+  bitIn_.Restore(bits);
   position_ = position;
   return done;
 }

@@ -3,6 +3,26 @@
 #include <cstring>
 
 namespace perimo {
+namespace {
+
+uint64_t LoadBigEndian64(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return __builtin_bswap64(word);
+}
+
+static_assert(kLzssLookAhead == 17, "CommonPrefix compares two words and one byte");
+
+// Length of the common start of two look-ahead strings, up to kLzssLookAhead.
+int CommonPrefix(const uint8_t* a, const uint8_t* b) {
+  for (int at = 0; at < 16; at += 8) {
+    const uint64_t diff = LoadBigEndian64(a + at) ^ LoadBigEndian64(b + at);
+    if (diff != 0) return at + __builtin_clzll(diff) / 8;
+  }
+  return a[16] == b[16] ? kLzssLookAhead : 16;
+}
+
+}  // namespace
 
 LzssMatcher::LzssMatcher() {
   std::memset(window_, 0, sizeof window_);
@@ -27,12 +47,8 @@ int LzssMatcher::Add(unsigned position, int* matchPosition) {
   int matchLength = 0;
   for (;;) {
     const uint8_t* old = &window_[test];
-    int i = 0;
-    int delta = 0;
-    for (; i < kLzssLookAhead; ++i) {
-      delta = fresh[i] - old[i];
-      if (delta != 0) break;
-    }
+    int i = CommonPrefix(fresh, old);
+    const int delta = i < kLzssLookAhead ? fresh[i] - old[i] : 0;
     if (i >= matchLength) {
       matchLength = i;
       *matchPosition = static_cast<int>(test);

@@ -59,9 +59,10 @@ size_t CLzwFile::Decode(uint8_t* out, size_t count) {
   std::memcpy(out, t.pending + pendingFrom_, done);
   pendingFrom_ += static_cast<uint32_t>(done);
   pendingLeft_ -= static_cast<uint32_t>(done);
+  BitWindow bits = bitIn_.Save();
   while (done < count && !ended_) {
-    bitIn_.Need32();
-    const uint32_t code = bitIn_.TakeBuffered(width_);
+    if (bits.count < 32) bits = bitIn_.Refilled(bits);
+    const uint32_t code = bits.Take(width_);
     if (code == kLzwEndCode) {
       ended_ = true;
       break;
@@ -121,6 +122,7 @@ size_t CLzwFile::Decode(uint8_t* out, size_t count) {
     }
     previous_ = static_cast<int32_t>(code);
   }
+  bitIn_.Restore(bits);
   return done;
 }
 

@@ -1,0 +1,235 @@
+// Encode and decode speed of each compressed kind on text and on binary data, with
+// `gzip -d` of the same data timed in the same run as the yardstick for decoding.
+// Times are CPU time (user + system) of this process or of the gzip child, so that other
+// work on a shared machine does not skew the comparison; the wall time is shown too.
+//
+//   perimo-bench-formats [--mib N] [--runs N]
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "formats/compressed_file.h"
+#include "formats/decompress.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+Bytes MakeText(size_t size) {
+  std::mt19937 random(7);
+  std::vector<std::string> words;
+  for (int i = 0; i < 5000; ++i) {
+    std::string word;
+    const int length = 2 + static_cast<int>(random() % 9);
+    for (int j = 0; j < length; ++j) word += static_cast<char>('a' + random() % 26);
+    words.push_back(word);
+  }
+  Bytes out;
+  out.reserve(size + 16);
+  int column = 0;
+  while (out.size() < size) {
+    const size_t index = static_cast<size_t>(random() % 5000) * (random() % 5000) / 5000;
+    out.insert(out.end(), words[index].begin(), words[index].end());
+    column += static_cast<int>(words[index].size()) + 1;
+    out.push_back(column > 72 ? '\n' : ' ');
+    if (column > 72) column = 0;
+  }
+  out.resize(size);
+  return out;
+}
+
+// Tag records of a project file: counters, values, names, and some noise.
+Bytes MakeBinary(size_t size) {
+  std::mt19937 random(8);
+  Bytes out;
+  out.reserve(size + 64);
+  uint32_t counter = 0;
+  std::vector<std::string> tags;
+  for (int i = 0; i < 300; ++i)
+    tags.push_back("Line" + std::to_string(i % 17) + ".Tag" + std::to_string(i));
+  while (out.size() < size) {
+    counter += 1 + random() % 5;
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(counter >> (8 * i)));
+    const double value = static_cast<double>(random() % 100000) / 16.0;
+    const auto* raw = reinterpret_cast<const uint8_t*>(&value);
+    out.insert(out.end(), raw, raw + sizeof value);
+    const std::string& tag = tags[random() % tags.size()];
+    out.push_back(static_cast<uint8_t>(tag.size()));
+    out.insert(out.end(), tag.begin(), tag.end());
+    const int noise = static_cast<int>(random() % 12);
+    for (int i = 0; i < noise; ++i) out.push_back(static_cast<uint8_t>(random()));
+  }
+  out.resize(size);
+  return out;
+}
+
+void WriteBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+double Seconds(const struct timeval& t) {
+  return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6;
+}
+
+double CpuSeconds(const struct rusage& usage) {
+  return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+}
+
+struct Timing {
+  double cpu = 1e30;
+  double wall = 1e30;
+};
+
+// Runs gzip with stdin and stdout redirected to files and adds its CPU time to `cpu`; false
+// when it could not run.
+bool RunGzip(const std::vector<const char*>& args, const std::string& in, const std::string& out,
+             double* cpu) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int input = ::open(in.c_str(), O_RDONLY);
+    const int output = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (input < 0 || output < 0) ::_exit(127);
+    ::dup2(input, 0);
+    ::dup2(output, 1);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>("gzip"));
+    for (const char* a : args) argv.push_back(const_cast<char*>(a));
+    argv.push_back(nullptr);
+    ::execvp("gzip", argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  ::wait4(child, &status, 0, &usage);
+  *cpu += CpuSeconds(usage);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Best of `runs` runs of fn(&childCpu); the CPU time counts this process and any child
+// time fn reports.
+template <typename Fn>
+bool Measure(int runs, Timing* best, Fn&& fn) {
+  for (int i = 0; i < runs; ++i) {
+    struct rusage before {};
+    struct rusage after {};
+    double childCpu = 0;
+    ::getrusage(RUSAGE_SELF, &before);
+    const auto start = Clock::now();
+    if (!fn(&childCpu)) return false;
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    ::getrusage(RUSAGE_SELF, &after);
+    best->cpu = std::min(best->cpu, CpuSeconds(after) - CpuSeconds(before) + childCpu);
+    best->wall = std::min(best->wall, wall);
+  }
+  return true;
+}
+
+double Mbps(size_t bytes, double seconds) {
+  return static_cast<double>(bytes) / seconds / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  size_t mib = 64;
+  int runs = 2;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--mib") == 0 && i + 1 < argc) {
+      mib = std::strtoul(argv[++i], nullptr, 10);
+    } else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++i]));
+    } else {
+      std::fprintf(stderr, "usage: perimo-bench-formats [--mib N] [--runs N]\n");
+      return 2;
+    }
+  }
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/perimo-bench-formats-XXXXXX";
+  if (!::mkdtemp(dir.data())) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  struct Kind {
+    int kind;
+    const char* name;
+    double goal;  // decode rate wanted, as a share of gzip -d
+  } kinds[] = {{perimo::kLzss, "LZSS", 0.5},
+               {perimo::kLzw, "LZW", 0.5},
+               {perimo::kHuffman, "Huffman", 1.0 / 7}};
+  int failures = 0;
+  std::printf(
+      "%zu MiB per data set, best of %d runs; rates in MB/s of plain data per CPU second\n"
+      "(wall-clock decode rate in brackets); ratio = compressed / plain size\n",
+      mib, runs);
+  std::printf("%-7s %-8s %6s %8s %17s %11s %6s\n", "data", "kind", "ratio", "encode", "decode",
+              "vs gzip -d", "goal");
+  for (const char* set : {"text", "binary"}) {
+    const Bytes data = std::strcmp(set, "text") == 0 ? MakeText(mib << 20) : MakeBinary(mib << 20);
+    const std::string plain = dir + "/" + set;
+    const std::string gz = plain + ".gz";
+    const std::string out = plain + ".out";
+    WriteBytes(plain, data);
+    Timing gzipEncode;
+    Timing gzipDecode;
+    if (!Measure(1, &gzipEncode, [&](double* cpu) { return RunGzip({"-c"}, plain, gz, cpu); }) ||
+        !Measure(runs, &gzipDecode, [&](double* cpu) {
+          return RunGzip({"-d", "-c"}, gz, out, cpu);
+        })) {
+      std::fprintf(stderr, "gzip could not be run\n");
+      return 1;
+    }
+    const double gzipRate = Mbps(data.size(), gzipDecode.cpu);
+    std::printf("%-7s %-8s %6.3f %8.1f %8.1f [%6.1f] %11s %6s\n", set, "gzip",
+                static_cast<double>(std::filesystem::file_size(gz)) / data.size(),
+                Mbps(data.size(), gzipEncode.cpu), gzipRate, Mbps(data.size(), gzipDecode.wall),
+                "1.00", "");
+    for (const Kind& k : kinds) {
+      const std::string packed = plain + "." + k.name;
+      Timing encode;
+      Timing decode;
+      const bool ok =
+          Measure(1, &encode,
+                  [&](double*) { return perimo::CompressFile(plain, packed, k.kind); }) &&
+          Measure(runs, &decode,
+                  [&](double*) { return perimo::DecompressFile(packed, out, false); }) &&
+          ReadBytes(out) == data;
+      if (!ok) {
+        std::printf("%-7s %-8s round trip FAILED\n", set, k.name);
+        ++failures;
+        continue;
+      }
+      const double share = Mbps(data.size(), decode.cpu) / gzipRate;
+      std::printf("%-7s %-8s %6.3f %8.1f %8.1f [%6.1f] %11.2f %6.2f %s\n", set, k.name,
+                  static_cast<double>(std::filesystem::file_size(packed)) / data.size(),
+                  Mbps(data.size(), encode.cpu), Mbps(data.size(), decode.cpu),
+                  Mbps(data.size(), decode.wall), share, k.goal,
+                  share >= k.goal ? "met" : "MISSED");
+      std::filesystem::remove(packed);
+    }
+    std::filesystem::remove(plain);
+    std::filesystem::remove(gz);
+    std::filesystem::remove(out);
+  }
+  std::filesystem::remove_all(dir);
+  return failures == 0 ? 0 : 1;
+}
