@@ -1,6 +1,7 @@
 #include "security/sha1.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -122,8 +123,15 @@ const CSHA1::Digest& CSHA1::Final() {
 
 bool CSHA1::HashFile(const std::string& nativePath) {
   Reset();
-  const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking and regular files only: a FIFO or a device such as /dev/zero would hold
+  // up the agent's only thread for good.
+  const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return false;
+  }
   std::vector<uint8_t> buffer(1 << 16);
   bool ok = true;
   for (;;) {

@@ -24,7 +24,8 @@ class CSHA1 {
   const Digest& Final();
   const Digest& GetHash() const { return digest_; }
 
-  // Reset, the whole file, Final. False when the file cannot be opened or read.
+  // Reset, the whole file, Final. False when it cannot be opened or read or is not a
+  // regular file.
   bool HashFile(const std::string& nativePath);
 
   static Digest Hash(std::span<const uint8_t> data);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -69,6 +70,11 @@ TEST_P(Sha1Test, HashesFilesByNativePath) {
   std::remove(path.c_str());
   CSHA1 sha;
   EXPECT_FALSE(sha.HashFile(path));
+  // Endless or blocking sources are refused rather than read.
+  EXPECT_FALSE(sha.HashFile("/dev/zero"));
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  EXPECT_FALSE(sha.HashFile(path));
+  std::remove(path.c_str());
 }
 
 TEST_P(Sha1Test, ResetStartsAfresh) {
