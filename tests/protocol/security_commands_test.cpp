@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "protocol/agent_state.h"
+#include "protocol/dispatcher.h"
 #include "security/users_file.h"
 
 namespace perimo {
@@ -149,6 +150,62 @@ TEST_F(SecurityCommandsTest, SecondOpenSecureLinkRepliesUnderTheNewKey) {
   const std::u16string hex(reply.begin() + 1, reply.end() - 1);
   EXPECT_EQ(CAESCryptoLibrary(u"site key").DecryptFromHex(hex), agent.cipher.KeyText());
   EXPECT_EQ(first.substr(2, 1), u"/");
+}
+
+// The link as the TCP connection runs it: replies are encrypted once the secure link is open,
+// received chunks decrypted before dispatch. The workstation's side is played by the test.
+struct SecureTcpPeer : Connection {
+  AgentState* agent = nullptr;
+  std::vector<std::vector<uint8_t>> wire;  // what left the agent
+};
+
+int SecureTcpReply(Connection* connection, const uint8_t* bytes, int32_t count) {
+  auto* peer = static_cast<SecureTcpPeer*>(connection);
+  const LoginState& login = peer->agent->login;
+  if (login.securityEnabled && login.secureLinkOpen) {
+    const auto sealed = peer->agent->cipher.EncryptFrame({bytes, static_cast<size_t>(count)});
+    if (sealed.empty()) return 0;
+    peer->wire.push_back(sealed);
+  } else {
+    peer->wire.emplace_back(bytes, bytes + count);
+  }
+  return 1;
+}
+
+TEST(SecureLinkFlow, WorkstationOpensTheLinkAndLogsIn) {
+  AgentState agent;
+  std::vector<uint32_t> pauses;
+  agent.pause = [&](uint32_t ms) { pauses.push_back(ms); };
+  agent.login.securityEnabled = true;
+  agent.login.ResetLoginState();
+  agent.users = {{u"op", u"pw", {1, 1, 1, 1, 1}}};
+  SecureTcpPeer peer;
+  peer.agent = &agent;
+
+  auto receive = [&](std::vector<uint8_t> chunk) {
+    if (agent.login.securityEnabled && agent.login.secureLinkOpen) {
+      const int32_t n = agent.cipher.DecryptFrame(chunk.data(), static_cast<int32_t>(chunk.size()));
+      ASSERT_GT(n, 0);
+      chunk.resize(static_cast<size_t>(n));
+    }
+    DispatchFrame(agent, chunk.data(), static_cast<int32_t>(chunk.size()), &peer, SecureTcpReply);
+  };
+
+  // In clear: the link key, hidden under the pre-shared key.
+  receive({0x3B});
+  ASSERT_EQ(peer.wire.size(), 1u);
+  const std::u16string hex(peer.wire[0].begin() + 1, peer.wire[0].end() - 1);
+  const LinkCipher workstation(CAESCryptoLibrary(kDefaultInternalKey).DecryptFromHex(hex));
+
+  // From now on both directions are encrypted.
+  receive(workstation.EncryptFrame(LoginFrame("OP", u"pw")));
+  ASSERT_EQ(peer.wire.size(), 2u);
+  std::vector<uint8_t> reply = peer.wire[1];
+  const int32_t n = workstation.DecryptFrame(reply.data(), static_cast<int32_t>(reply.size()));
+  reply.resize(static_cast<size_t>(std::max(n, 0)));
+  EXPECT_EQ(reply, RightsReply({1, 1, 1, 1, 1}));
+  EXPECT_EQ(agent.login.loggedInUser, u"OP");
+  EXPECT_TRUE(pauses.empty());
 }
 
 }  // namespace
