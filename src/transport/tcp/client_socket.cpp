@@ -84,8 +84,14 @@ void CClientSocket::Shutdown() {
 int32_t CClientSocket::ReceiveFrame(uint8_t* buffer, int32_t capacity) {
   if (fd_ < 0) return 0;
   SocketSource source(fd_);
-  return reader_.ReceiveFrame(source, transport_.framedMode(), buffer, capacity,
-                              platform::GetTickCount());
+  const uint32_t dropsBefore = reader_.decoder().oversizeDrops();
+  const int32_t n = reader_.ReceiveFrame(source, transport_.framedMode(), buffer, capacity,
+                                         platform::GetTickCount());
+  if (reader_.decoder().oversizeDrops() != dropsBefore) {
+    transport_.agent().AddStatusLine(
+        FormatStatusText(kTextReceiveFrameTooLong, {kMaxDecodedFrame}));
+  }
+  return n;
 }
 
 void CClientSocket::OnReceive() {
