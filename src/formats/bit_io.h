@@ -65,6 +65,11 @@ struct BitWindow {
     count -= n;
     return value;
   }
+  // Drops n bits (0..32) that the caller has already looked at.
+  void Skip(int n) {
+    bits <<= n;
+    count -= n;
+  }
 };
 
 // Reads bits from a ByteInput. Past the end of the data it yields 1-bits, as the stream

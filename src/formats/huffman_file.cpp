@@ -14,26 +14,34 @@ size_t CHuffmanFile::Decode(uint8_t* out, size_t count) {
   const int16_t* links = model_.Links();
   BitWindow window = bitIn_.Save();
   while (done < count) {
-    int node = HuffmanModel::kRoot;
+    if (window.count < HuffmanModel::kShortcutBits) window = bitIn_.Refilled(window);
+    const HuffmanModel::Shortcut start =
+        model_.Shortcuts()[window.bits >> (64 - HuffmanModel::kShortcutBits)];
+    window.Skip(start.bits);
+    int node = start.node;
     int link;
     while ((link = links[node]) >= 0) {
       if (window.count == 0) window = bitIn_.Refilled(window);
       node = link + static_cast<int>(window.Take(1));
     }
-    int symbol = ~link;
-    if (symbol == HuffmanModel::kEscapeCode) {
-      if (window.count < 8) window = bitIn_.Refilled(window);
-      symbol = static_cast<int>(window.Take(8));
-      if (!model_.Add(symbol)) {
-        MarkCorrupt();
-        break;
-      }
-    } else if (symbol == HuffmanModel::kEndCode) {
+    const int symbol = ~link;
+    if (symbol < HuffmanModel::kEndCode) {
+      out[done++] = static_cast<uint8_t>(symbol);
+      model_.Update(symbol);
+      continue;
+    }
+    if (symbol == HuffmanModel::kEndCode) {
       ended_ = true;
       break;
     }
-    out[done++] = static_cast<uint8_t>(symbol);
-    model_.Update(symbol);
+    if (window.count < 8) window = bitIn_.Refilled(window);
+    const int byte = static_cast<int>(window.Take(8));
+    if (!model_.Add(byte)) {
+      MarkCorrupt();
+      break;
+    }
+    out[done++] = static_cast<uint8_t>(byte);
+    model_.Update(byte);
   }
   bitIn_.Restore(window);
   return done;

@@ -21,12 +21,14 @@ void HuffmanModel::Reset() {
   leaf_[kEndCode] = 1;
   leaf_[kEscapeCode] = 2;
   nextFree_ = 3;
+  shortcutReach_ = -1;
 }
 
 bool HuffmanModel::Add(int byte) {
   if (byte < 0 || byte > 255 || Contains(byte) || nextFree_ + 2 > kNodeCount) return false;
   const int lightest = nextFree_ - 1;
   if (link_[lightest] >= 0) return false;
+  Touch(lightest);
   const int copy = nextFree_;
   const int fresh = nextFree_ + 1;
   weight_[copy] = weight_[lightest];
@@ -44,25 +46,31 @@ bool HuffmanModel::Add(int byte) {
 
 void HuffmanModel::Update(int symbol) {
   if (weight_[kRoot] == kMaxWeight) Rebuild();
-  int node = leaf_[symbol];
+  Climb(leaf_[symbol]);
+}
+
+void HuffmanModel::Climb(int node) {
   while (node >= 0) {
     const uint32_t weight = ++weight_[node];
-    // The first node of the run now lighter than this one trades places with it. Weights
-    // never increase along the nodes, so the run is found by halving.
     if (node > 1 && weight_[node - 1] < weight) {
-      const uint32_t* first = weight_ + 1;
-      int length = node - 1;
-      while (length > 1) {
-        const int half = length / 2;
-        first += first[half - 1] < weight ? 0 : half;
-        length -= half;
-      }
-      const int target = static_cast<int>(first - weight_) + (*first < weight ? 0 : 1);
-      Swap(node, target);
-      node = target;
+      const int leader = RunLeader(node, weight);
+      Swap(node, leader);
+      node = leader;
     }
     node = parent_[node];
   }
+}
+
+int HuffmanModel::RunLeader(int node, uint32_t weight) const {
+  // Weights never increase along the nodes, so the run is found by halving.
+  const uint32_t* first = weight_ + 1;
+  int length = node - 1;
+  while (length > 1) {
+    const int half = length / 2;
+    first += first[half - 1] < weight ? 0 : half;
+    length -= half;
+  }
+  return static_cast<int>(first - weight_) + (*first < weight ? 0 : 1);
 }
 
 // Points the leaf table, or the children's parent links, of what node `from` holds at `to`.
@@ -78,6 +86,7 @@ void HuffmanModel::PointAt(int from, int to) {
 
 // Exchanges weight and contents; each position keeps its parent.
 void HuffmanModel::Swap(int i, int j) {
+  Touch(i < j ? i : j);
   PointAt(i, j);
   PointAt(j, i);
   const uint32_t weight = weight_[i];
@@ -89,6 +98,7 @@ void HuffmanModel::Swap(int i, int j) {
 }
 
 void HuffmanModel::Rebuild() {
+  shortcutReach_ = -1;
   const int count = nextFree_;
   // Leaves move to the end in their order, with halved weights (rounded up).
   int j = count - 1;
@@ -119,6 +129,21 @@ void HuffmanModel::Rebuild() {
     }
   }
   parent_[kRoot] = -1;
+}
+
+void HuffmanModel::BuildShortcuts() {
+  int reach = kRoot;
+  for (int prefix = 0; prefix < (1 << kShortcutBits); ++prefix) {
+    int node = kRoot;
+    int bits = 0;
+    while (bits < kShortcutBits && link_[node] >= 0) {
+      if (node > reach) reach = node;
+      node = link_[node] + ((prefix >> (kShortcutBits - 1 - bits)) & 1);
+      ++bits;
+    }
+    shortcuts_[prefix] = Shortcut{static_cast<int16_t>(node), static_cast<int16_t>(bits)};
+  }
+  shortcutReach_ = reach;
 }
 
 }  // namespace perimo

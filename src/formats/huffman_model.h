@@ -41,7 +41,30 @@ class HuffmanModel {
   // Counts one more occurrence of symbol and restores the weight order.
   void Update(int symbol);
 
+  // The decoder's shortcut through the first kShortcutBits levels: for the next bits of the
+  // stream, the node they lead to from the root and how many of them that takes (fewer
+  // when a leaf comes first).
+  static constexpr int kShortcutBits = 4;
+  struct Shortcut {
+    int16_t node;
+    int16_t bits;
+  };
+  const Shortcut* Shortcuts() {
+    if (shortcutReach_ < 0) BuildShortcuts();
+    return shortcuts_;
+  }
+
  private:
+  void BuildShortcuts();
+  // A change of node's contents invalidates the shortcuts when they pass through it.
+  void Touch(int node) {
+    if (node <= shortcutReach_) shortcutReach_ = -1;
+  }
+  // Counts one more occurrence at node and at each node above it.
+  void Climb(int node);
+  // The first node of the run that is now lighter than node, which just gained weight and
+  // is heavier than the node before it.
+  int RunLeader(int node, uint32_t weight) const;
   void Rebuild();
   void Swap(int i, int j);
   void PointAt(int from, int to);
@@ -51,6 +74,9 @@ class HuffmanModel {
   int16_t link_[kNodeCount];
   int16_t leaf_[kSymbolCount];
   int nextFree_;
+  Shortcut shortcuts_[1 << kShortcutBits];
+  // The highest internal node the shortcuts pass through; -1 when they must be rebuilt.
+  int shortcutReach_ = -1;
 };
 
 }  // namespace perimo
