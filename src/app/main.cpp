@@ -49,7 +49,10 @@ int main(int argc, char** argv) {
   if (headless) {
     loop = std::make_unique<QCoreApplication>(argc, argv);
   } else {
-    loop = std::make_unique<QApplication>(argc, argv);
+    auto widgets = std::make_unique<QApplication>(argc, argv);
+    // Hiding or closing the status window never ends the agent; only its exit does.
+    widgets->setQuitOnLastWindowClosed(false);
+    loop = std::move(widgets);
   }
   perimo::ExitSignals exitSignals;
   perimo::CDarrowApp app(headless);
