@@ -145,7 +145,12 @@ bool AgentHarness::Spawn() {
   if (pid < 0) return false;
   if (pid == 0) {
     // Only async-signal-safe calls between fork and exec.
-    for (const auto& [resource, limit] : options_.rlimits) setrlimit(resource, &limit);
+    for (const auto& [resource, limit] : options_.rlimits) {
+      // A file-size limit stands for a full disk: writes fail with EFBIG instead of the
+      // signal ending the agent (an ignored signal stays ignored across exec).
+      if (resource == RLIMIT_FSIZE) signal(SIGXFSZ, SIG_IGN);
+      setrlimit(resource, &limit);
+    }
     dup2(out[1], STDOUT_FILENO);
     if (chdir(workDir.c_str()) != 0) _exit(126);
     execve(exe.c_str(), argv, envp.data());
