@@ -461,7 +461,8 @@ int main(int argc, char** argv) {
       static_cast<unsigned long long>(plain.peakLargeKiB),
       static_cast<unsigned long long>(secure.peakSmallKiB),
       static_cast<unsigned long long>(secure.peakLargeKiB));
-  fs::remove_all(work);
+  // PERIMO_BENCH_KEEP keeps the folders (and the agent copies, for a profiler's symbols).
+  if (!std::getenv("PERIMO_BENCH_KEEP")) fs::remove_all(work);
   const bool ok = baseline && plain.download && plain.upload && secure.download && secure.upload;
   return ok ? 0 : 1;
 }
