@@ -2,6 +2,7 @@
 // the transports, the timers and the dialogs.
 #include <QApplication>
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +45,8 @@ int main(int argc, char** argv) {
     }
   }
   if (!HasDisplay()) headless = true;
+  // A status line to a closed standard output must not end the agent.
+  std::signal(SIGPIPE, SIG_IGN);
 
   std::unique_ptr<QCoreApplication> loop;
   if (headless) {
