@@ -23,8 +23,11 @@ struct Outcome {
 class PerimoPack : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Beside this test program when PERIMO_BIN_DIR is not set.
     const char* bin = std::getenv("PERIMO_BIN_DIR");
-    tool_ = std::string(bin ? bin : ".") + "/perimo-pack";
+    tool_ = (bin ? std::filesystem::path(bin)
+                 : std::filesystem::read_symlink("/proc/self/exe").parent_path()) /
+            "perimo-pack";
     if (::access(tool_.c_str(), X_OK) != 0) GTEST_SKIP() << "perimo-pack not built: " << tool_;
   }
 
