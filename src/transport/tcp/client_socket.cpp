@@ -101,8 +101,11 @@ void CClientSocket::OnReceive() {
   AgentState& agent = transport_.agent();
   for (;;) {
     int32_t n = ReceiveFrame(receiveBuffer_.get(), kMaxFrameLength);
-    if (n > 0 && LinkEncrypted(agent)) n = agent.cipher.DecryptFrame(receiveBuffer_.get(), n);
     if (n <= 0) break;
+    // A chunk that does not decrypt is dropped, but framed frames already read behind it
+    // must still be handled: no new bytes would arrive to wake this loop for them.
+    if (LinkEncrypted(agent)) n = agent.cipher.DecryptFrame(receiveBuffer_.get(), n);
+    if (n <= 0) continue;
     DispatchFrame(agent, receiveBuffer_.get(), n, this, TcpReply);
     if (fd_ < 0) break;  // replaced while the frame was handled
   }
