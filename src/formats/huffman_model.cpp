@@ -62,15 +62,28 @@ void HuffmanModel::Climb(int node) {
 }
 
 int HuffmanModel::RunLeader(int node, uint32_t weight) const {
-  // Weights never increase along the nodes, so the run is found by halving.
-  const uint32_t* first = weight_ + 1;
-  int length = node - 1;
+  // Weights never increase along the nodes: gallop back from node - 1, which is lighter,
+  // until a node that is not, then halve the last gap. Runs are mostly short.
+  int lighter = node - 1;
+  int step = 1;
+  int first = 1;
+  while (lighter - step >= 1) {
+    if (weight_[lighter - step] >= weight) {
+      first = lighter - step + 1;
+      break;
+    }
+    lighter -= step;
+    step *= 2;
+  }
+  // The leader is in [first, lighter].
+  const uint32_t* at = weight_ + first;
+  int length = lighter - first + 1;
   while (length > 1) {
     const int half = length / 2;
-    first += first[half - 1] < weight ? 0 : half;
+    at += at[half - 1] < weight ? 0 : half;
     length -= half;
   }
-  return static_cast<int>(first - weight_) + (*first < weight ? 0 : 1);
+  return static_cast<int>(at - weight_);
 }
 
 // Points the leaf table, or the children's parent links, of what node `from` holds at `to`.
