@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -160,11 +162,19 @@ TEST_F(SecurityAgent, GateAdmitsByStageAndANewConnectionStartsOver) {
   if (wide) {
     EXPECT_EQ(*wide, Bytes{kAck});
   }
-  EXPECT_EQ(ws.Request(Frame(0x80)), kRefused);  // decrypted: the refusal is encrypted too
+  // 0x14 passed before the link, not now; the refusal comes encrypted.
+  EXPECT_EQ(ws.Request(Frame(0x14)), kRefused);
   // Logged in: everything passes; the name is 8-bit also under wide strings.
   EXPECT_EQ(ws.Request(LoginFrame(u"Alice", u"Secret1"), kPauseWaitMs),
             LoginReply(Users()[0].rights));
   EXPECT_EQ(ws.Request(Frame(0x80)), Bytes{kAck});
+  const auto productAgain = ws.Request(Frame(0x14));
+  ASSERT_TRUE(productAgain);
+  // The same product text as in clear (the free memory behind it moves).
+  const auto productText = [](const Bytes& reply) {
+    return std::string(reply.begin(), std::find(reply.begin(), reply.end(), 0));
+  };
+  EXPECT_EQ(productText(*productAgain), productText(*product));
   EXPECT_EQ(ws.Request(Frame(0x3A)), (Bytes{kAck, 0}));
   // Alice may read: the upload of a file names its size.
   const Bytes upload = wide ? workstation::WideTextFrame(0x04, u"C:\\data.txt")
@@ -269,6 +279,56 @@ TEST_F(SecurityAgent, EncryptedTrafficRawAndFramedDropsWhatDoesNotDecrypt) {
   ASSERT_TRUE(ws.SendRaw(both));
   EXPECT_EQ(ws.ReadReply(), Bytes{kAck});
   EXPECT_TRUE(ws.Silent(200));
+}
+
+// The usual session of a locked agent: a download in framed mode under the link, blocks sent
+// back to back without replies, then the file read back.
+TEST_F(SecurityAgent, DownloadAndUploadUnderTheEncryptedLink) {
+  AgentOptions options = LockedAgent();
+  options.files.emplace_back("Data/old.txt", "old");
+  Boot(std::move(options));
+  auto ws = agent->Connect();
+  SecureLink link;
+  OpenLink(ws, link);
+  ASSERT_EQ(ws.Request(LoginFrame(u"Alice", u"Secret1")), LoginReply(Users()[0].rights));
+  ASSERT_TRUE(ws.Request(Frame(0x13)));
+  ws.SetFramed(true);
+
+  std::string content(40000, 0);
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 ^ (i >> 8));
+  const std::string name = "C:\\Data\\sec.bin";
+  Bytes open{0x2D};
+  workstation::AppendU32(open, static_cast<uint32_t>(content.size()));
+  open.insert(open.end(), name.begin(), name.end());
+  ASSERT_EQ(ws.Request(open), Bytes{kAck});
+  for (size_t at = 0; at < content.size(); at += 16384) {
+    const size_t n = std::min<size_t>(16384, content.size() - at);
+    Bytes block{0x2E};
+    workstation::AppendU32(block, static_cast<uint32_t>(n));
+    block.insert(block.end(), content.begin() + at, content.begin() + at + n);
+    ASSERT_TRUE(ws.SendFrame(block));
+  }
+  EXPECT_EQ(ws.Request(Frame(0x2C), 30000), Bytes{kAck});
+  Bytes close{0x03};
+  close.resize(1 + 24, 0);
+  workstation::AppendU32(close, 0x20);
+  EXPECT_EQ(ws.Request(close, 30000), Bytes{kAck});
+  std::ifstream file(agent->Path("Data/sec.bin"), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), content);
+
+  const auto opened = ws.Request(workstation::TextFrame(0x04, name));
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(*opened, (Bytes{kAck, 0x40, 0x9C, 0, 0, 0}));
+  std::string received;
+  for (int i = 0; i < 10; ++i) {
+    const auto reply = ws.Request(Frame(0x05));
+    ASSERT_TRUE(reply && reply->size() >= 5 && reply->front() == kAck);
+    const uint32_t count = workstation::ReadU32(*reply, 1);
+    ASSERT_EQ(reply->size(), count + 5u);
+    if (count == 0) break;
+    received.append(reply->begin() + 5, reply->end());
+  }
+  EXPECT_EQ(received, content);
 }
 
 TEST_F(SecurityAgent, WrongPasswordAnswersZeroAndHoldsTheAgent) {
