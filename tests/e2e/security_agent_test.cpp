@@ -331,22 +331,22 @@ TEST_F(SecurityAgent, DownloadAndUploadUnderTheEncryptedLink) {
   EXPECT_EQ(received, content);
 }
 
-TEST_F(SecurityAgent, WrongPasswordAnswersZeroAndHoldsTheAgent) {
+TEST_F(SecurityAgent, WrongPasswordAnswersZeroHoldsTheAgentAndKeepsTheLogin) {
   Boot(LockedAgent());
   auto ws = agent->Connect();
   SecureLink link;
   OpenLink(ws, link);
+  ASSERT_EQ(ws.Request(LoginFrame(u"bob", u"")), LoginReply(Users()[1].rights));
   // Passwords are compared exactly.
   const auto sentAt = Clock::now();
   EXPECT_EQ(ws.Request(LoginFrame(u"alice", u"secret1")), (Bytes{kAck, '0'}));
-  EXPECT_EQ(ws.Request(Frame(workstation::kGetSecurityStateCode), kPauseWaitMs),
-            (Bytes{kAck, '1'}));
+  EXPECT_EQ(ws.Request(Frame(0x80), kPauseWaitMs), Bytes{kAck});
   const int64_t held = MillisecondsSince(sentAt);
   EXPECT_GE(held, 9000);
   EXPECT_LT(held, 30000);
-  // The failure logged nobody in; the right password then does.
-  EXPECT_EQ(ws.Request(LoginFrame(u"bob", u"")), LoginReply(Users()[1].rights));
-  EXPECT_EQ(ws.Request(Frame(0x80)), Bytes{kAck});
+  // bob is still logged in with his rights: he may read.
+  EXPECT_EQ(ws.Request(workstation::TextFrame(0x04, "C:\\data.txt")), (Bytes{kAck, 5, 0, 0, 0, 0}));
+  EXPECT_EQ(ws.Request(LoginFrame(u"Alice", u"Secret1")), LoginReply(Users()[0].rights));
 }
 
 TEST_F(SecurityAgent, SecurityOnWithoutUsersAnswersTwo) {
