@@ -8,8 +8,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -135,7 +138,7 @@ TEST_F(SecurityAgent, GateAdmitsByStageAndANewConnectionStartsOver) {
   // A first workstation gets all the way in.
   auto first = agent->Connect();
   SecureLink firstLink;
-  OpenLink(first, firstLink);
+  ASSERT_NO_FATAL_FAILURE(OpenLink(first, firstLink));
   ASSERT_EQ(first.Request(LoginFrame(u"Alice", u"Secret1")), LoginReply(Users()[0].rights));
   EXPECT_EQ(first.Request(Frame(0x80)), Bytes{kAck});
 
@@ -150,7 +153,7 @@ TEST_F(SecurityAgent, GateAdmitsByStageAndANewConnectionStartsOver) {
   EXPECT_EQ(ws.Request(Frame(0x80)), kRefused);
   const auto refusedAt = Clock::now();
   SecureLink link;
-  OpenLink(ws, link);
+  ASSERT_NO_FATAL_FAILURE(OpenLink(ws, link));
   EXPECT_GE(MillisecondsSince(refusedAt), 9000);
   EXPECT_NE(link.linkKey(), firstLink.linkKey());
 
@@ -204,7 +207,7 @@ TEST_F(SecurityAgent, EncryptedTrafficRawAndFramedDropsWhatDoesNotDecrypt) {
   Boot(LockedAgent());
   auto ws = agent->Connect();
   SecureLink link;
-  OpenLink(ws, link);
+  ASSERT_NO_FATAL_FAILURE(OpenLink(ws, link));
   // Another letter case of the name logs in.
   ASSERT_EQ(ws.Request(LoginFrame(u"aLICE", u"Secret1")), LoginReply(Users()[0].rights));
 
@@ -231,8 +234,8 @@ TEST_F(SecurityAgent, EncryptedTrafficRawAndFramedDropsWhatDoesNotDecrypt) {
 
   // 0x3B again: it leaves under the old key, its reply comes under the new one.
   const std::u16string oldKey = link.linkKey();
-  ASSERT_TRUE(ws.SendFrame(Frame(workstation::kOpenSecureLinkCode)));
   const std::time_t sentAt = std::time(nullptr);
+  ASSERT_TRUE(ws.SendFrame(Frame(workstation::kOpenSecureLinkCode)));
   ws.decrypt = nullptr;
   const auto rekeyed = ws.ReadReply();
   ASSERT_TRUE(rekeyed);
@@ -240,6 +243,7 @@ TEST_F(SecurityAgent, EncryptedTrafficRawAndFramedDropsWhatDoesNotDecrypt) {
   EXPECT_EQ(workstation::LinkKeyFromReply(*rekeyed, kDefaultInternalKey), std::nullopt);
   ASSERT_TRUE(link.AcceptRekeyed(*rekeyed, sentAt));
   ExpectAgentLinkKey(link.linkKey());
+  EXPECT_NE(link.linkKey(), oldKey);
   link.Attach(ws);
   EXPECT_EQ(ws.Request(Frame(0x80)), Bytes{kAck});
   // The login survives a re-key.
@@ -289,7 +293,7 @@ TEST_F(SecurityAgent, DownloadAndUploadUnderTheEncryptedLink) {
   Boot(std::move(options));
   auto ws = agent->Connect();
   SecureLink link;
-  OpenLink(ws, link);
+  ASSERT_TRUE(workstation::OpenSecureLink(ws, link));
   ASSERT_EQ(ws.Request(LoginFrame(u"Alice", u"Secret1")), LoginReply(Users()[0].rights));
   ASSERT_TRUE(ws.Request(Frame(0x13)));
   ws.SetFramed(true);
@@ -335,7 +339,7 @@ TEST_F(SecurityAgent, WrongPasswordAnswersZeroHoldsTheAgentAndKeepsTheLogin) {
   Boot(LockedAgent());
   auto ws = agent->Connect();
   SecureLink link;
-  OpenLink(ws, link);
+  ASSERT_NO_FATAL_FAILURE(OpenLink(ws, link));
   ASSERT_EQ(ws.Request(LoginFrame(u"bob", u"")), LoginReply(Users()[1].rights));
   // Passwords are compared exactly.
   const auto sentAt = Clock::now();
@@ -356,7 +360,7 @@ TEST_F(SecurityAgent, SecurityOnWithoutUsersAnswersTwo) {
   auto ws = agent->Connect();
   EXPECT_EQ(ws.Request(Frame(workstation::kGetSecurityStateCode)), (Bytes{kAck, '2'}));
   SecureLink link;
-  OpenLink(ws, link);
+  ASSERT_NO_FATAL_FAILURE(OpenLink(ws, link));
   EXPECT_EQ(ws.Request(Frame(workstation::kGetSecurityStateCode)), (Bytes{kAck, '2'}));
 }
 
