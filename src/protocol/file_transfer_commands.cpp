@@ -194,6 +194,26 @@ std::u16string ExpandBesideTarget(const std::u16string& received, const std::u16
   return {};
 }
 
+// Opens currentFile for reading; -1 when it cannot be opened or is not a regular file (as
+// on Windows, a directory cannot be read as a file). The file is opened anew for every
+// block, but its name is looked up once.
+int OpenForUpload(TransferState& transfer) {
+  if (transfer.currentFile.empty()) return -1;
+  if (transfer.uploadNameLookedUp != transfer.currentFile) {
+    std::optional<std::string> native = pf::ToNativePath(transfer.currentFile);
+    transfer.uploadNameLookedUp = transfer.currentFile;
+    transfer.uploadNativePath = native ? std::move(*native) : std::string();
+  }
+  if (transfer.uploadNativePath.empty()) return -1;
+  const int fd = ::open(transfer.uploadNativePath.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 enum class FlushOutcome { kWritten, kRefused, kWriteFailed };
 
 // FlushBlocks, also run by CloseDownload without a request (then nothing is replied).
@@ -534,6 +554,7 @@ void OpenUpload(Request& request) {
   }
   Log(agent, kTextSendingFile, transfer.currentFile);
   transfer.uploadOffset = 0;
+  transfer.uploadNameLookedUp.clear();
   uint32_t size = 0;
   if (int fd = pf::OpenFile(transfer.currentFile, O_RDONLY | O_CLOEXEC); fd >= 0) {
     struct stat st {};
@@ -548,10 +569,7 @@ void OpenUpload(Request& request) {
 void ReadBlock(Request& request) {
   AgentState& agent = request.agent;
   TransferState& transfer = agent.transfer;
-  // Only a regular file can be opened for reading, as on Windows.
-  const int fd = pf::IsFile(transfer.currentFile)
-                     ? pf::OpenFile(transfer.currentFile, O_RDONLY | O_CLOEXEC)
-                     : -1;
+  const int fd = OpenForUpload(transfer);
   if (fd < 0) {
     Log(agent, kTextCannotOpenFile, transfer.currentFile);
     request.Reply({kNak, kNakNotOpen});

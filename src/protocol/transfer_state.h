@@ -35,6 +35,10 @@ struct TransferState {
 
   // Reply of ReadBlock: 0x06, u32 count, data. Allocated by the first ReadBlock and kept.
   std::vector<uint8_t> uploadReply;
+  // The native path of currentFile as ReadBlock last looked it up, so that the blocks of
+  // one upload cost no path lookup.
+  std::u16string uploadNameLookedUp;
+  std::string uploadNativePath;
 };
 
 }  // namespace perimo
