@@ -107,6 +107,10 @@ void AgentHarness::WriteFiles() {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << content;
   }
+  for (const std::string& relative : options_.executables) {
+    std::error_code ignored;
+    fs::permissions(folder_ / relative, fs::perms::owner_all, fs::perm_options::add, ignored);
+  }
   const std::string base =
       options_.exeName.size() > 4 && options_.exeName[options_.exeName.size() - 4] == '.'
           ? options_.exeName.substr(0, options_.exeName.size() - 4)

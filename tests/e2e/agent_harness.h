@@ -27,6 +27,8 @@ struct AgentOptions {
   std::map<std::string, std::map<std::string, std::string>> ini;
   // Files to place before the start, relative to the agent's folder (binary content is fine).
   std::vector<std::pair<std::string, std::string>> files;
+  // Of those files, the ones to make executable (programs the agent starts).
+  std::vector<std::string> executables;
   // Extra environment for the agent (LANG, LC_ALL, ...).
   std::vector<std::pair<std::string, std::string>> env;
   // Resource limits for the agent (RLIMIT_AS, RLIMIT_NOFILE, ...).
