@@ -149,7 +149,7 @@ void AppendAscii(std::u16string& out, const char* text) {
   while (*text) out.push_back(static_cast<unsigned char>(*text++));
 }
 
-struct Spec {
+struct FieldFormat {
   bool leftAlign = false;
   bool zeroPad = false;
   int width = 0;
@@ -157,41 +157,41 @@ struct Spec {
   bool shortArg = false;
 };
 
-void AppendPadded(std::u16string& out, std::u16string_view body, const Spec& spec) {
-  size_t pad = spec.width > 0 && static_cast<size_t>(spec.width) > body.size()
-                   ? static_cast<size_t>(spec.width) - body.size()
+void AppendPadded(std::u16string& out, std::u16string_view body, const FieldFormat& field) {
+  size_t pad = field.width > 0 && static_cast<size_t>(field.width) > body.size()
+                   ? static_cast<size_t>(field.width) - body.size()
                    : 0;
-  if (spec.leftAlign) {
+  if (field.leftAlign) {
     out.append(body);
     out.append(pad, u' ');
     return;
   }
-  if (spec.zeroPad && !body.empty() && body[0] == u'-') {
+  if (field.zeroPad && !body.empty() && body[0] == u'-') {
     out.push_back(u'-');
     out.append(pad, u'0');
     out.append(body.substr(1));
     return;
   }
-  out.append(pad, spec.zeroPad ? u'0' : u' ');
+  out.append(pad, field.zeroPad ? u'0' : u' ');
   out.append(body);
 }
 
-std::u16string FormatNumber(char conversion, const TextArg& arg, const Spec& spec) {
+std::u16string FormatNumber(char conversion, const TextArg& arg, const FieldFormat& field) {
   char buffer[32];
-  const bool wide = spec.longs >= 2;
+  const bool wide = field.longs >= 2;
   switch (conversion) {
     case 'd':
     case 'i': {
       int64_t v = arg.AsSigned();
       if (!wide) v = static_cast<int32_t>(v);
-      if (spec.shortArg) v = static_cast<int16_t>(v);
+      if (field.shortArg) v = static_cast<int16_t>(v);
       std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(v));
       break;
     }
     default: {
       uint64_t v = arg.AsUnsigned();
       if (!wide) v = static_cast<uint32_t>(v);
-      if (spec.shortArg) v = static_cast<uint16_t>(v);
+      if (field.shortArg) v = static_cast<uint16_t>(v);
       const char* pattern = conversion == 'x' ? "%llx" : conversion == 'X' ? "%llX" : "%llu";
       std::snprintf(buffer, sizeof buffer, pattern, static_cast<unsigned long long>(v));
       break;
@@ -239,22 +239,22 @@ std::u16string FormatText(std::u16string_view format, std::initializer_list<Text
       continue;
     }
     const size_t start = i++;
-    Spec spec;
+    FieldFormat field;
     for (; i < format.size() && (format[i] == u'-' || format[i] == u'0'); ++i) {
       if (format[i] == u'-') {
-        spec.leftAlign = true;
+        field.leftAlign = true;
       } else {
-        spec.zeroPad = true;
+        field.zeroPad = true;
       }
     }
     for (; i < format.size() && format[i] >= u'0' && format[i] <= u'9'; ++i) {
-      spec.width = std::min(spec.width * 10 + (format[i] - u'0'), 4096);
+      field.width = std::min(field.width * 10 + (format[i] - u'0'), 4096);
     }
     for (; i < format.size() && (format[i] == u'l' || format[i] == u'h'); ++i) {
       if (format[i] == u'l') {
-        ++spec.longs;
+        ++field.longs;
       } else {
-        spec.shortArg = true;
+        field.shortArg = true;
       }
     }
     if (i >= format.size()) {
@@ -277,19 +277,19 @@ std::u16string FormatText(std::u16string_view format, std::initializer_list<Text
     const TextArg& arg = *next++;
     if (conversion == u's') {
       if (arg.kind() == TextArg::kString) {
-        AppendPadded(out, arg.AsText(), spec);
+        AppendPadded(out, arg.AsText(), field);
       } else {
-        AppendPadded(out, FormatNumber('d', arg, Spec{}), spec);
+        AppendPadded(out, FormatNumber('d', arg, FieldFormat{}), field);
       }
     } else if (conversion == u'c') {
       const char16_t ch = arg.kind() == TextArg::kString
                               ? (arg.AsText().empty() ? u'\0' : arg.AsText()[0])
                               : static_cast<char16_t>(arg.AsUnsigned());
-      AppendPadded(out, std::u16string_view(&ch, 1), spec);
+      AppendPadded(out, std::u16string_view(&ch, 1), field);
     } else if (arg.kind() == TextArg::kString) {
-      AppendPadded(out, arg.AsText(), spec);
+      AppendPadded(out, arg.AsText(), field);
     } else {
-      AppendPadded(out, FormatNumber(static_cast<char>(conversion), arg, spec), spec);
+      AppendPadded(out, FormatNumber(static_cast<char>(conversion), arg, field), field);
     }
   }
   return out;
