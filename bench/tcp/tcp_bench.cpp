@@ -115,29 +115,54 @@ struct Result {
   bool ok = false;
 };
 
-Result Measure(int fd, const std::vector<uint8_t>& request, size_t replySize) {
+// Round trips of one request; appends each latency and adds the time spent.
+bool Run(int fd, const std::vector<uint8_t>& request, size_t replySize, int rounds,
+         std::vector<double>* samples, double* seconds) {
   std::vector<uint8_t> reply(replySize);
-  std::vector<double> samples;
-  samples.reserve(kRounds);
   const auto start = Clock::now();
-  for (int i = 0; i < kWarmup + kRounds; ++i) {
+  for (int i = 0; i < rounds; ++i) {
     const auto t0 = Clock::now();
     if (send(fd, request.data(), request.size(), 0) != static_cast<ssize_t>(request.size()) ||
         !ReadExactly(fd, reply.data(), replySize)) {
-      return {};
+      return false;
     }
-    if (i >= kWarmup) {
-      samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
-    }
+    if (samples)
+      samples->push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
   }
-  const double total = std::chrono::duration<double>(Clock::now() - start).count();
+  if (seconds) *seconds += std::chrono::duration<double>(Clock::now() - start).count();
+  return true;
+}
+
+Result Summarize(std::vector<double> samples, double seconds) {
   std::sort(samples.begin(), samples.end());
   Result r;
   r.p50Us = samples[samples.size() / 2];
   r.p99Us = samples[samples.size() * 99 / 100];
-  r.framesPerSecond = (kWarmup + kRounds) / total;
+  r.framesPerSecond = static_cast<double>(samples.size()) / seconds;
   r.ok = true;
   return r;
+}
+
+// The agent and the echo server take turns in blocks, so that load from elsewhere on the
+// machine falls on both alike.
+bool Compare(int agentFd, int echoFd, const std::vector<uint8_t>& request, size_t replySize,
+             Result* agent, Result* echo) {
+  constexpr int kBlocks = 20;
+  if (!Run(agentFd, request, replySize, kWarmup, nullptr, nullptr) ||
+      !Run(echoFd, request, replySize, kWarmup, nullptr, nullptr)) {
+    return false;
+  }
+  std::vector<double> agentSamples, echoSamples;
+  double agentSeconds = 0, echoSeconds = 0;
+  for (int block = 0; block < kBlocks; ++block) {
+    if (!Run(agentFd, request, replySize, kRounds / kBlocks, &agentSamples, &agentSeconds) ||
+        !Run(echoFd, request, replySize, kRounds / kBlocks, &echoSamples, &echoSeconds)) {
+      return false;
+    }
+  }
+  *agent = Summarize(std::move(agentSamples), agentSeconds);
+  *echo = Summarize(std::move(echoSamples), echoSeconds);
+  return true;
 }
 
 void Print(const char* name, const Result& r) {
@@ -161,16 +186,15 @@ int main() {
   const int echoFd = ConnectWithRetry(echoPort);
   const int agentFd = ConnectWithRetry(agentPort);
   if (echoFd >= 0 && agentFd >= 0) {
-    const Result echoRaw = Measure(echoFd, {0x80}, 1);
-    const Result echoFramed = Measure(echoFd, {0x02, 0x80, 0x10, 0x03}, 4);
-    const Result raw = Measure(agentFd, {0x80}, 1);
+    Result raw, echoRaw, framed, echoFramed;
+    bool ok = Compare(agentFd, echoFd, {0x80}, 1, &raw, &echoRaw);
     // 0x13 switches the link to framed mode after its own raw reply.
     uint8_t osReply[18];
     const uint8_t osVersion = 0x13;
-    send(agentFd, &osVersion, 1, 0);
-    const bool switched = ReadExactly(agentFd, osReply, sizeof osReply);
-    const Result framed = switched ? Measure(agentFd, {0x02, 0x80, 0x10, 0x03}, 4) : Result{};
-    if (echoRaw.ok && echoFramed.ok && raw.ok && framed.ok) {
+    ok =
+        ok && send(agentFd, &osVersion, 1, 0) == 1 && ReadExactly(agentFd, osReply, sizeof osReply);
+    ok = ok && Compare(agentFd, echoFd, {0x02, 0x80, 0x10, 0x03}, 4, &framed, &echoFramed);
+    if (ok) {
       std::printf("keep-alive round trips over loopback, %d rounds each\n", kRounds);
       Print("echo baseline (1 B)", echoRaw);
       Print("echo baseline (4 B)", echoFramed);

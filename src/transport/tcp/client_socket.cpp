@@ -99,6 +99,7 @@ void CClientSocket::OnReceive() {
   if (receiving_ || fd_ < 0) return;
   receiving_ = true;
   AgentState& agent = transport_.agent();
+  int frames = 0;
   for (;;) {
     int32_t n = ReceiveFrame(receiveBuffer_.get(), kMaxFrameLength);
     if (n <= 0) break;
@@ -107,10 +108,13 @@ void CClientSocket::OnReceive() {
     if (LinkEncrypted(agent)) n = agent.cipher.DecryptFrame(receiveBuffer_.get(), n);
     if (n <= 0) continue;
     DispatchFrame(agent, receiveBuffer_.get(), n, this, TcpReply);
+    ++frames;
     if (fd_ < 0) break;  // replaced while the frame was handled
   }
   receiving_ = false;
-  if (fd_ >= 0 && PeerClosed()) OnClose();
+  // A close shows as readable with nothing to read; after frames the socket stays readable
+  // and the next notification finds it, so the check costs nothing on the busy path.
+  if (fd_ >= 0 && frames == 0 && PeerClosed()) OnClose();
 }
 
 // Readable with nothing waiting means the peer closed or the connection failed.
