@@ -1,7 +1,7 @@
 #pragma once
 // The TCP envelope of framed mode: STX (0x02), the frame bytes with every DLE (0x10) doubled,
-// DLE ETX (0x10 0x03). The decoder takes one byte at a time so that a frame may arrive in any
-// number of pieces.
+// DLE ETX (0x10 0x03). The decoder keeps its state between calls so that a frame may arrive in
+// any number of pieces; it works through whole runs between DLEs rather than byte by byte.
 #include <cstdint>
 #include <memory>
 
@@ -26,6 +26,9 @@ class FrameDecoder {
   // until the next byte. A frame growing past kMaxDecodedFrame is dropped and the decoder
   // waits for the next STX.
   bool Feed(uint8_t byte);
+  // Takes bytes from data up to and including the one that completes a frame, exactly as
+  // that many Feed calls would; the count taken. completed tells whether a frame completed.
+  int32_t Feed(const uint8_t* data, int32_t count, bool& completed);
   void Reset();
 
   State state() const { return state_; }
@@ -36,6 +39,9 @@ class FrameDecoder {
 
  private:
   bool Append(uint8_t byte);
+  // Appends the run or, when it would pass kMaxDecodedFrame, drops the frame; the count of
+  // run bytes consumed (up to and including the byte that overflowed).
+  int32_t AppendRun(const uint8_t* run, int32_t count);
 
   std::unique_ptr<uint8_t[]> buffer_;
   State state_ = State::kIdle;

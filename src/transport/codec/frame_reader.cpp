@@ -9,6 +9,7 @@ FrameReader::FrameReader() : held_(new uint8_t[kAccumulationSize]) {}
 
 void FrameReader::Clear() {
   decoder_.Reset();
+  start_ = 0;
   accumulated_ = 0;
   lastReadTime_ = 0;
 }
@@ -46,6 +47,7 @@ int32_t FrameReader::ReceiveFramed(ByteSource& source, uint8_t* buffer, int32_t 
                                    uint32_t now) {
   if (lastReadTime_ < now && now - lastReadTime_ > kPartialFrameTimeoutMs) {
     decoder_.Reset();
+    start_ = 0;
     accumulated_ = 0;
   }
   lastReadTime_ = now;
@@ -53,27 +55,33 @@ int32_t FrameReader::ReceiveFramed(ByteSource& source, uint8_t* buffer, int32_t 
   if (accumulated_ < capacity) {
     const int64_t waiting = source.BytesWaiting();
     if (waiting > 0) {
-      const int64_t room = kAccumulationSize - accumulated_;
-      const int64_t got = source.Receive(held_.get() + accumulated_, std::min(room, waiting));
+      const int64_t count = std::min<int64_t>(kAccumulationSize - accumulated_, waiting);
+      if (start_ + accumulated_ + count > kAccumulationSize) {
+        std::memmove(held_.get(), held_.get() + start_, static_cast<size_t>(accumulated_));
+        start_ = 0;
+      }
+      const int64_t got = source.Receive(held_.get() + start_ + accumulated_, count);
       if (got > 0) accumulated_ += static_cast<int32_t>(got);
     }
   }
 
   // Every held byte is fed: the decoder bounds the frame itself, and bytes left behind
   // would wait for the next arrival.
-  int32_t fed = 0;
-  while (fed < accumulated_) {
-    if (!decoder_.Feed(held_[fed++])) continue;
+  while (accumulated_ > 0) {
+    bool completed = false;
+    const int32_t fed = decoder_.Feed(held_.get() + start_, accumulated_, completed);
+    start_ += fed;
+    accumulated_ -= fed;
+    if (!completed) continue;
     const int32_t length = std::min(decoder_.length(), capacity);
     decoder_.Reset();
     // An empty frame (STX DLE ETX) carries no command: skip it and keep decoding.
     if (length == 0) continue;
     std::memcpy(buffer, decoder_.frame(), static_cast<size_t>(length));
-    std::memmove(held_.get(), held_.get() + fed, static_cast<size_t>(accumulated_ - fed));
-    accumulated_ -= fed;
+    if (accumulated_ == 0) start_ = 0;
     return length;
   }
-  accumulated_ = 0;  // the fed bytes now live in the decoder
+  start_ = 0;  // the fed bytes now live in the decoder
   return 0;
 }
 

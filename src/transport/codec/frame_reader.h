@@ -46,6 +46,9 @@ class FrameReader {
 
   FrameDecoder decoder_;
   std::unique_ptr<uint8_t[]> held_;
+  // The held bytes are held_[start_, start_ + accumulated_): completed frames advance start_,
+  // and the bytes are moved to the front only when a receive needs the room.
+  int32_t start_ = 0;
   int32_t accumulated_ = 0;
   uint32_t lastReadTime_ = 0;
   const uint8_t* lastBuffer_ = nullptr;

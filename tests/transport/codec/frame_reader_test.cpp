@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <random>
 #include <vector>
 
 namespace perimo {
@@ -138,6 +139,37 @@ TEST_F(FrameReaderTest, ManyHeldFramesAreAllDelivered) {
     got.insert(got.end(), frames.begin(), frames.end());
   }
   EXPECT_EQ(got, sent);
+}
+
+TEST_F(FrameReaderTest, FramesOfEverySizeSurviveRandomSegmentsAndRefills) {
+  // Enough bytes to pass through the accumulation buffer several times, in segments that
+  // split frames and DLE pairs anywhere, with reads that return only part of what waits.
+  std::mt19937 rng(7);
+  std::vector<Bytes> sent;
+  Bytes wire;
+  while (wire.size() < 3u * kAccumulationSize) {
+    const size_t size = rng() % 8 == 0 ? 100000 + rng() % 30000 : 1 + rng() % 20000;
+    Bytes frame(size);
+    for (uint8_t& b : frame) b = rng() % 16 == 0 ? 0x10 : static_cast<uint8_t>(rng());
+    sent.push_back(frame);
+    const Bytes framed = Framed(frame);
+    wire.insert(wire.end(), framed.begin(), framed.end());
+  }
+  std::vector<Bytes> got;
+  for (size_t at = 0; at < wire.size();) {
+    const size_t n = std::min<size_t>(wire.size() - at, 1 + rng() % 300000);
+    socket.Deliver(Bytes(wire.begin() + at, wire.begin() + at + n));
+    at += n;
+    socket.maxPerReceive = 1 + rng() % 200000;
+    auto frames = ReadAll(true);
+    got.insert(got.end(), frames.begin(), frames.end());
+  }
+  for (int round = 0; round < 50 && got.size() < sent.size(); ++round) {
+    auto frames = ReadAll(true);
+    got.insert(got.end(), frames.begin(), frames.end());
+  }
+  EXPECT_EQ(got.size(), sent.size());
+  EXPECT_TRUE(got == sent);
 }
 
 TEST_F(FrameReaderTest, ClearForgetsHeldBytes) {
