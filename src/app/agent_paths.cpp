@@ -1,7 +1,5 @@
 #include "app/agent_paths.h"
 
-#include <cstdlib>
-
 #include "platform/file_system.h"
 #include "platform/known_folders.h"
 #include "platform/paths.h"
@@ -9,62 +7,16 @@
 #include "platform/text.h"
 
 namespace perimo {
-namespace {
+using platform::WireFolder;
 
-// A folder in wire form without its trailing backslash ("C:\" becomes "C:").
-std::u16string WireFolder(const std::string& nativeFolder) {
-  std::u16string wire = platform::ToWirePath(nativeFolder);
-  while (!wire.empty() && wire.back() == u'\\') wire.pop_back();
-  return wire;
-}
+namespace {
 
 // The native file a settings path names, found ignoring case like every wire path.
 std::string NativeFile(const std::u16string& wirePath) {
   return platform::ToNativePath(wirePath).value_or(std::string());
 }
 
-std::u16string ProductSubFolder(const std::u16string& exeDir, int kind) {
-  const std::u16string suiteSettings = exeDir + u"\\Program Settings.ini";
-  if (!platform::IsFile(suiteSettings)) return {};
-  std::u16string company;
-  platform::GetPrivateProfileString(u"OEM", u"CompanyID", u"0", company, 128, suiteSettings);
-  const int companyId = std::atoi(platform::ToLatin1(company).c_str());
-  // Company 40 names its folders without the version.
-  std::u16string name = ReadProductTitle(suiteSettings, companyId != 40);
-  if (kind == kSuiteProjectsFolder) name += u" Projects";
-  return name + u"\\";
-}
-
 }  // namespace
-
-SuiteFolderSources SuiteFolderSources::FromSystem() {
-  return {platform::ExecutableFolder(), platform::UserSettingsFolder(),
-          platform::DocumentsFolder()};
-}
-
-std::u16string GetSuiteFolder(const SuiteFolderSources& sources, int kind) {
-  if (sources.exeFolder.empty()) return {};
-  const std::u16string exeDir = WireFolder(sources.exeFolder);
-  const std::u16string exeFolder = exeDir + u"\\";
-  const std::string* known = kind == kSuiteSettingsFolder   ? &sources.localAppData
-                             : kind == kSuiteProjectsFolder ? &sources.documents
-                                                            : nullptr;
-  if (known == nullptr || known->empty()) return exeFolder;
-  return WireFolder(*known) + u"\\" + ProductSubFolder(exeDir, kind);
-}
-
-std::u16string GetSuiteFolder(int kind) {
-  return GetSuiteFolder(SuiteFolderSources::FromSystem(), kind);
-}
-
-std::u16string ReadProductTitle(std::u16string_view iniFile, bool withVersion) {
-  std::u16string name;
-  platform::GetPrivateProfileString(u"OEM", u"ProductName", u"Kalder", name, 256, iniFile);
-  if (!withVersion) return name;
-  std::u16string version;
-  platform::GetPrivateProfileString(u"Install", u"Version", u"6.1", version, 128, iniFile);
-  return name + u" v" + version;
-}
 
 std::string ExeBaseName(std::string_view fileName) {
   if (fileName.empty()) return "Perimo";

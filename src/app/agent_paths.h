@@ -5,30 +5,16 @@
 #include <string>
 #include <string_view>
 
+#include "platform/suite_folders.h"
 #include "protocol/agent_state.h"
 
 namespace perimo {
 
-// Native folders the suite folders are built on; empty when unavailable.
-struct SuiteFolderSources {
-  std::string exeFolder;     // no trailing separator
-  std::string localAppData;  // per-user settings (XDG data home)
-  std::string documents;
-  static SuiteFolderSources FromSystem();
-};
-
-constexpr int kSuiteSettingsFolder = 0;
-constexpr int kSuiteProjectsFolder = 1;
-
-// The suite folder of that kind, ending in a backslash: the known folder followed by the
-// product sub-folder named by "Program Settings.ini" beside the executable (when there is
-// one); the executable folder when the known folder is unavailable or the kind is unknown.
-std::u16string GetSuiteFolder(const SuiteFolderSources& sources, int kind);
-std::u16string GetSuiteFolder(int kind);
-
-// "%s v%s" of "OEM"/"ProductName" (default "Kalder") and "Install"/"Version" (default
-// "6.1") of the file, or the name alone without the version.
-std::u16string ReadProductTitle(std::u16string_view iniFile, bool withVersion);
+using platform::GetSuiteFolder;
+using platform::kSuiteProjectsFolder;
+using platform::kSuiteSettingsFolder;
+using platform::ReadProductTitle;
+using platform::SuiteFolderSources;
 
 // The executable's file name without its extension ("perimo" stays "perimo"; "Perimo.exe"
 // becomes "Perimo"); "Perimo" when there is no name.

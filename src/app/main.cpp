@@ -47,6 +47,9 @@ int main(int argc, char** argv) {
   if (!HasDisplay()) headless = true;
   // A status line to a closed standard output must not end the agent.
   std::signal(SIGPIPE, SIG_IGN);
+  // A file-size limit must fail the write (reported to the workstation as a full disk), not
+  // end the agent in the middle of a download.
+  std::signal(SIGXFSZ, SIG_IGN);
 
   std::unique_ptr<QCoreApplication> loop;
   if (headless) {

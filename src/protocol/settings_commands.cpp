@@ -8,6 +8,7 @@
 #include "platform/known_folders.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "platform/suite_folders.h"
 #include "platform/text.h"
 #include "platform/wire_string.h"
 #include "protocol/agent_state.h"
@@ -80,33 +81,11 @@ bool CreateDirectoryPath(const std::u16string& path, int& lastError) {
 
 }  // namespace
 
+// The projects folder of the suite this agent belongs to, as the agent's own folder names it.
 std::u16string SuiteProjectsFolder(const AgentState& agent) {
-  std::u16string exeFolder = agent.paths.exeDir;
-  if (!exeFolder.empty() && !pf::IsSeparator(exeFolder.back())) exeFolder += u'\\';
-
-  std::u16string subFolder;
-  const std::u16string suiteSettings = exeFolder + u"Program Settings.ini";
-  if (pf::IsFile(suiteSettings)) {
-    const std::u16string company = ReadValue(u"OEM", u"CompanyID", u"0", suiteSettings);
-    long companyId = 0;
-    for (char16_t c : company) {
-      if (c < u'0' || c > u'9' || companyId > 100000) break;
-      companyId = companyId * 10 + (c - u'0');
-    }
-    subFolder = pf::ReadProfileString(u"OEM", u"ProductName", u"Kalder", suiteSettings, 256);
-    // Company 40 names its folders after the product alone.
-    if (companyId != 40) {
-      subFolder += u" v";
-      subFolder += pf::ReadProfileString(u"Install", u"Version", u"6.1", suiteSettings, 128);
-    }
-    subFolder += u" Projects\\";
-  }
-
-  const std::string documents = pf::DocumentsFolder();
-  if (documents.empty()) return exeFolder;
-  std::u16string folder = pf::ToWirePath(documents);
-  if (folder.empty() || !pf::IsSeparator(folder.back())) folder += u'\\';
-  folder += subFolder;
+  pf::SuiteFolderSources sources = pf::SuiteFolderSources::FromSystem();
+  sources.exeFolder = pf::ToNativePath(agent.paths.exeDir).value_or(sources.exeFolder);
+  std::u16string folder = pf::GetSuiteFolder(sources, pf::kSuiteProjectsFolder);
   if (folder.size() > kMaxPathChars) folder.resize(kMaxPathChars);
   return folder;
 }

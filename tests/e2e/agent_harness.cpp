@@ -149,12 +149,9 @@ bool AgentHarness::Spawn() {
   if (pid < 0) return false;
   if (pid == 0) {
     // Only async-signal-safe calls between fork and exec.
-    for (const auto& [resource, limit] : options_.rlimits) {
-      // A file-size limit stands for a full disk: writes fail with EFBIG instead of the
-      // signal ending the agent (an ignored signal stays ignored across exec).
-      if (resource == RLIMIT_FSIZE) signal(SIGXFSZ, SIG_IGN);
-      setrlimit(resource, &limit);
-    }
+    // A file-size limit stands for a full disk; the agent itself ignores SIGXFSZ so that
+    // writes fail with EFBIG instead of the signal ending it.
+    for (const auto& [resource, limit] : options_.rlimits) setrlimit(resource, &limit);
     dup2(out[1], STDOUT_FILENO);
     if (chdir(workDir.c_str()) != 0) _exit(126);
     execve(exe.c_str(), argv, envp.data());
