@@ -119,4 +119,21 @@ uint64_t AgentProcess::PeakResidentKiB() const {
   return 0;
 }
 
+double AgentProcess::CpuSeconds() const {
+  std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return -1;
+  // Fields after the command name, which may hold spaces: state is field 3, utime 14, stime 15.
+  const size_t close = line.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(line.substr(close + 2));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  for (int index = 3; index <= 15 && fields >> field; ++index) {
+    if (index == 14) utime = std::strtoull(field.c_str(), nullptr, 10);
+    if (index == 15) stime = std::strtoull(field.c_str(), nullptr, 10);
+  }
+  return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
 }  // namespace perimo::bench

@@ -30,6 +30,8 @@ class AgentProcess {
   const std::string& driveC() const { return driveC_; }
   // Peak resident memory (VmHWM) in KiB, 0 when unknown.
   uint64_t PeakResidentKiB() const;
+  // Processor time (user and system) the agent has used so far, in seconds; -1 when unknown.
+  double CpuSeconds() const;
 
  private:
   std::string work_;
