@@ -68,9 +68,9 @@ int32_t FrameDecoder::Feed(const uint8_t* data, int32_t count, bool& completed) 
         const uint8_t* dle = Find(p, end, kDle);
         const uint8_t* runEnd = dle != nullptr ? dle : end;
         const int32_t run = static_cast<int32_t>(runEnd - p);
-        const int32_t taken = AppendRun(p, run);
-        p += taken;
-        if (taken == run && dle != nullptr) {
+        p += AppendRun(p, run);
+        if (state_ != State::kInFrame) break;  // dropped: the rest is searched for an STX
+        if (dle != nullptr) {
           state_ = State::kAfterDle;
           ++p;
         }

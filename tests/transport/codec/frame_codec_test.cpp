@@ -185,6 +185,14 @@ TEST(FrameDecoder, OversizeRunDropsAtTheLimitAndFindsAnStxInTheSameRun) {
   FrameDecoder second;
   EXPECT_TRUE(DecodeInChunks(second, wire, {70000}).empty());
   EXPECT_EQ(second.state(), FrameDecoder::State::kIdle);
+  // The overflowing byte ends the run: the DLE behind it is noise to the idle decoder, and
+  // its ETX ends nothing.
+  wire = {0x02};
+  wire.insert(wire.end(), kMaxDecodedFrame + 1, 'z');
+  wire.insert(wire.end(), {0x10, 0x03, 0x02, 'n', 0x10, 0x03});
+  FrameDecoder third;
+  EXPECT_EQ(DecodeInChunks(third, wire, {wire.size()}), (std::vector<Bytes>{{'n'}}));
+  EXPECT_EQ(third.oversizeDrops(), 1u);
 }
 
 TEST(FrameEncoder, RawIsUnchangedAndFramedDoublesDle) {
