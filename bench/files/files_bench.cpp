@@ -188,7 +188,7 @@ bool IsAck(const std::optional<Bytes>& reply) {
 class FastLink {
  public:
   FastLink(int fd, const LinkCipher* cipher) : fd_(fd), cipher_(cipher) {
-    out_.reserve(2u << 20);
+    out_.resize(4u << 20);
     in_.resize(1u << 20);
     sealed_.resize(kBlockSize + 64);
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
@@ -196,7 +196,10 @@ class FastLink {
 
   // Appends one frame (head bytes, then data) to the pending output.
   void Add(const uint8_t* head, size_t headLength, const uint8_t* data, size_t dataLength) {
-    out_.push_back(workstation::kStx);
+    // Room for every byte doubled, the envelope and the cipher's padding.
+    const size_t worst = 2 * (headLength + dataLength + 64) + 3;
+    if (pending_ + worst > out_.size()) out_.resize(std::max(2 * out_.size(), pending_ + worst));
+    out_[pending_++] = workstation::kStx;
     if (cipher_) {
       std::memcpy(sealed_.data(), head, headLength);
       std::memcpy(sealed_.data() + headLength, data, dataLength);
@@ -208,19 +211,19 @@ class FastLink {
       Escape(head, headLength);
       Escape(data, dataLength);
     }
-    out_.push_back(workstation::kDle);
-    out_.push_back(workstation::kEtx);
+    out_[pending_++] = workstation::kDle;
+    out_[pending_++] = workstation::kEtx;
   }
   void Add(const Bytes& frame) { Add(frame.data(), frame.size(), nullptr, 0); }
 
   bool Send() {
     size_t sent = 0;
-    while (sent < out_.size()) {
-      ssize_t n = ::send(fd_, out_.data() + sent, out_.size() - sent, MSG_NOSIGNAL);
+    while (sent < pending_) {
+      ssize_t n = ::send(fd_, out_.data() + sent, pending_ - sent, MSG_NOSIGNAL);
       if (n <= 0) return false;
       sent += static_cast<size_t>(n);
     }
-    out_.clear();
+    pending_ = 0;
     return true;
   }
 
@@ -264,12 +267,14 @@ class FastLink {
   }
 
  private:
+  // Copies runs up to and including each DLE, then the DLE's double, into the room Add made.
   void Escape(const uint8_t* p, size_t n) {
     while (n > 0) {
       const void* dle = std::memchr(p, workstation::kDle, n);
       const size_t run = dle ? static_cast<size_t>(static_cast<const uint8_t*>(dle) - p) + 1 : n;
-      out_.insert(out_.end(), p, p + run);
-      if (dle) out_.push_back(workstation::kDle);
+      std::memcpy(out_.data() + pending_, p, run);
+      pending_ += run;
+      if (dle) out_[pending_++] = workstation::kDle;
       p += run;
       n -= run;
     }
@@ -285,7 +290,8 @@ class FastLink {
 
   int fd_;
   const LinkCipher* cipher_;
-  Bytes out_;
+  Bytes out_;  // the pending output is its first pending_ bytes
+  size_t pending_ = 0;
   Bytes in_;
   Bytes sealed_;
   Bytes frame_;
