@@ -477,6 +477,18 @@ void CloseDownload(Request& request, bool replyOn) {
     }
   }
 
+  // Without sequence numbers nothing checks the length: a file that ends before its declared
+  // size keeps only what arrived, not the zero-filled tail of the reservation.
+  if (transfer.status == kTransferOk && transfer.sequence == -1 && transfer.fd >= 0 &&
+      !transfer.temporaryName.empty()) {
+    const off_t written = ::lseek(transfer.fd, 0, SEEK_CUR);
+    if (written >= 0 && written < transfer.declaredSize) {
+      if (::ftruncate(transfer.fd, written) != 0) {
+        RecordFailure(transfer, kTransferWriteFailed, CauseOf(errno));
+      }
+    }
+  }
+
   if (transfer.status == kTransferOk && transfer.compressed && transfer.fd >= 0) {
     CloseTransferFile(transfer);
     std::u16string expanded = ExpandBesideTarget(transfer.temporaryName, transfer.currentFile);

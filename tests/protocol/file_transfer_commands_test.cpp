@@ -279,6 +279,13 @@ TEST_F(FileTransferTest, CloseRefusesAFileShorterThanDeclared) {
   EXPECT_FALSE(fs::exists(data() / "s.bin"));
 }
 
+TEST_F(FileTransferTest, WithoutSequenceNumbersAShortFileKeepsOnlyWhatArrived) {
+  ASSERT_EQ(Run(OpenDownloadEx, OpenEx(10, "C:\\Data\\s.bin")), One(kAckOnly));
+  EXPECT_TRUE(Run(BufferBlock, Block("abc")).empty());
+  EXPECT_EQ(Run(CloseDownload, CloseFields(0, platform::kAttrArchive)), One(kAckOnly));
+  EXPECT_EQ(ReadFile(data() / "s.bin"), "abc");
+}
+
 TEST_F(FileTransferTest, FlushWithAWrongNumberIsAnsweredEvenAfterAnotherFailure) {
   ASSERT_EQ(Run(OpenDownloadEx, OpenEx(3, "C:\\Data\\s.bin", "0")), One(kAckOnly));
   Bytes flush;
