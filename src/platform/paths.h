@@ -15,7 +15,7 @@ class DriveMap {
   DriveMap();  // C is "/" and no other drive is mapped
   void Clear();
   void Set(char letter, std::string nativeFolder);  // empty folder unmaps
-  const std::string* Get(char letter) const;         // null when unmapped
+  const std::string* Get(char letter) const;        // null when unmapped
   // Reads section "Drives", keys "A".."Z" of a settings file given as a native path;
   // keeps C as "/" unless the file maps it.
   void LoadFromSettings(const std::string& nativeIniPath);
@@ -41,7 +41,7 @@ std::u16string ResolveTargetPath(std::u16string_view path, std::u16string_view e
 
 // Helpers on wire paths.
 std::u16string ParentFolder(std::u16string_view wirePath);  // without trailing separator
-std::u16string FileNamePart(std::u16string_view wirePath);   // after the last separator
+std::u16string FileNamePart(std::u16string_view wirePath);  // after the last separator
 bool IsSeparator(char16_t c);
 
 }  // namespace perimo::platform

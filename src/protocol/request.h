@@ -27,7 +27,9 @@ struct Request {
     return reply ? reply(connection, bytes, static_cast<int32_t>(count)) : 0;
   }
   int Reply(const std::vector<uint8_t>& bytes) const { return Reply(bytes.data(), bytes.size()); }
-  int Reply(std::initializer_list<uint8_t> bytes) const { return Reply(bytes.begin(), bytes.size()); }
+  int Reply(std::initializer_list<uint8_t> bytes) const {
+    return Reply(bytes.begin(), bytes.size());
+  }
 };
 
 using CommandHandler = void (*)(Request& request);
