@@ -11,9 +11,9 @@ using platform::WireFolder;
 
 namespace {
 
-// The native file a settings path names, found ignoring case like every wire path.
+// The native file a path of the agent's own names, found ignoring case like every wire path.
 std::string NativeFile(const std::u16string& wirePath) {
-  return platform::ToNativePath(wirePath).value_or(std::string());
+  return platform::ToNativePath(wirePath, platform::PathScope::kAgent).value_or(std::string());
 }
 
 }  // namespace
@@ -33,11 +33,24 @@ AgentPaths ComputeAgentPaths(const std::string& exePath, const SuiteFolderSource
   const std::string fileName = slash == std::string::npos ? exePath : exePath.substr(slash + 1);
   const std::u16string base = platform::FromUtf8(ExeBaseName(fileName));
 
-  // The drive map comes from the settings file beside the executable; until it is read,
-  // C is the root and every native path has a wire form.
+  // Which settings file is the agent's is decided with C as the root, where every native path
+  // has a wire form; the drive map then comes from that file, wherever it is.
   platform::Drives().Clear();
-  const std::string exeIni = NativeFile(WireFolder(exeFolder) + u"\\" + base + u".INI");
-  if (!exeIni.empty()) platform::Drives().LoadFromSettings(exeIni);
+  platform::SetAgentFolders({});
+  const std::u16string exeDirAtRoot = WireFolder(exeFolder);
+  bool inUserFolder = false;
+  if (platform::GetPrivateProfileInt(u"OEM", u"UseUserFolder", 1,
+                                     exeDirAtRoot + u"\\" + base + u".INI") != 0) {
+    const std::u16string userIni = GetSuiteFolder(sources, kSuiteSettingsFolder) + base + u".INI";
+    inUserFolder = platform::GetPrivateProfileInt(u"OEM", u"UseUserFolder", 1, userIni) != 0;
+  }
+  std::string settingsFolder = NativeFile(GetSuiteFolder(sources, kSuiteSettingsFolder));
+  const std::string agentIni =
+      inUserFolder ? NativeFile(GetSuiteFolder(sources, kSuiteSettingsFolder) + base + u".INI")
+                   : NativeFile(exeDirAtRoot + u"\\" + base + u".INI");
+  if (!agentIni.empty()) platform::Drives().LoadFromSettings(agentIni);
+  // Requests may reach these two folders even when no drive contains them.
+  platform::SetAgentFolders({exeFolder, settingsFolder});
 
   AgentPaths paths;
   paths.exeDir = WireFolder(exeFolder);
@@ -47,13 +60,11 @@ AgentPaths ComputeAgentPaths(const std::string& exePath, const SuiteFolderSource
   paths.usersFilePath = localBase + u".BIN";
   paths.outFilePath = localBase + u".OUT";
 
-  if (platform::GetPrivateProfileInt(u"OEM", u"UseUserFolder", 1, paths.agentIniPath) != 0) {
+  if (inUserFolder) {
     const std::u16string userBase = GetSuiteFolder(sources, kSuiteSettingsFolder) + base;
-    if (platform::GetPrivateProfileInt(u"OEM", u"UseUserFolder", 1, userBase + u".INI") != 0) {
-      paths.agentIniPath = userBase + u".INI";
-      paths.usersFilePath = userBase + u".BIN";
-      paths.outFilePath = userBase + u".Out";
-    }
+    paths.agentIniPath = userBase + u".INI";
+    paths.usersFilePath = userBase + u".BIN";
+    paths.outFilePath = userBase + u".Out";
   }
   paths.settingsDir = GetSuiteFolder(sources, kSuiteSettingsFolder);
   paths.projectsDir = GetSuiteFolder(sources, kSuiteProjectsFolder);

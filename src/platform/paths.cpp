@@ -148,7 +148,36 @@ bool StartsWithIgnoreCase(std::u16string_view text, std::u16string_view prefix) 
 
 constexpr std::u16string_view kUnixPrefix = u"\\\\?\\unix";
 
+std::vector<NativeParts>& AgentFolderParts() {
+  static std::vector<NativeParts> folders;
+  return folders;
+}
+
+bool StartsWithParts(const NativeParts& path, const NativeParts& folder) {
+  return folder.size() <= path.size() && std::equal(folder.begin(), folder.end(), path.begin());
+}
+
 }  // namespace
+
+void SetAgentFolders(std::vector<std::string> nativeFolders) {
+  auto& folders = AgentFolderParts();
+  folders.clear();
+  for (const auto& folder : nativeFolders) {
+    if (!folder.empty()) folders.push_back(SplitNative(folder));
+  }
+}
+
+bool IsReachableByRequest(std::string_view nativePath) {
+  const NativeParts parts = SplitNative(nativePath);
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    const std::string* folder = Drives().Get(letter);
+    if (folder && StartsWithParts(parts, SplitNative(*folder))) return true;
+  }
+  for (const auto& folder : AgentFolderParts()) {
+    if (StartsWithParts(parts, folder)) return true;
+  }
+  return false;
+}
 
 DriveMap::DriveMap() {
   Clear();
@@ -194,7 +223,7 @@ bool IsSeparator(char16_t c) {
   return c == u'\\' || c == u'/';
 }
 
-std::optional<std::string> ToNativePath(std::u16string_view wirePath) {
+std::optional<std::string> ToNativePath(std::u16string_view wirePath, PathScope scope) {
   std::u16string_view rest = wirePath;
   bool unixPath = false;
   if (rest.size() >= 4 && IsSeparator(rest[0]) && IsSeparator(rest[1]) &&
@@ -210,23 +239,27 @@ std::optional<std::string> ToNativePath(std::u16string_view wirePath) {
     errno = ENOENT;
     return std::nullopt;
   }
+  const bool hasDrive = !unixPath && rest.size() >= 2 && rest[1] == u':';
+  if (!unixPath && !hasDrive && !IsSeparator(rest[0])) {
+    // Relative: from the current folder as the workstation would name it, so ".." stops at
+    // that drive's root like any other name.
+    std::u16string absolute = ToWirePath(CurrentFolder());
+    if (absolute.back() != u'\\') absolute += u'\\';
+    absolute += rest;
+    return ToNativePath(absolute, scope);
+  }
   NativeParts parts;
   size_t floor = 0;  // parts that ".." cannot remove: the drive's own folder
   if (!unixPath) {
-    const bool hasDrive = rest.size() >= 2 && rest[1] == u':';
-    if (hasDrive || IsSeparator(rest[0])) {
-      const char letter = !hasDrive ? 'C' : rest[0] < 0x80 ? static_cast<char>(rest[0]) : '?';
-      const std::string* folder = Drives().Get(letter);
-      if (!folder) {
-        errno = ENOENT;  // a drive that is not mapped does not exist
-        return std::nullopt;
-      }
-      if (hasDrive) rest.remove_prefix(2);
-      parts = SplitNative(*folder);
-      floor = parts.size();
-    } else {
-      parts = SplitNative(CurrentFolder());
+    const char letter = !hasDrive ? 'C' : rest[0] < 0x80 ? static_cast<char>(rest[0]) : '?';
+    const std::string* folder = Drives().Get(letter);
+    if (!folder) {
+      errno = ENOENT;  // a drive that is not mapped does not exist
+      return std::nullopt;
     }
+    if (hasDrive) rest.remove_prefix(2);
+    parts = SplitNative(*folder);
+    floor = parts.size();
   }
   size_t start = 0;
   while (start < rest.size()) {
@@ -241,6 +274,10 @@ std::optional<std::string> ToNativePath(std::u16string_view wirePath) {
     }
   }
   std::string native = JoinNative(parts);
+  if (unixPath && scope == PathScope::kRequest && !IsReachableByRequest(native)) {
+    errno = ENOENT;
+    return std::nullopt;
+  }
   if (IsSeparator(wirePath.back()) && native != "/") native += '/';
   return native;
 }

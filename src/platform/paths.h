@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace perimo::platform {
 
@@ -27,10 +28,25 @@ class DriveMap {
 // The process-wide drive map used by every path conversion below.
 DriveMap& Drives();
 
+// Who names a path. The drive map is a boundary for names that arrive in requests: ".." stops
+// at a drive's root, and a "\\?\unix" name (or a relative one resolved from a current folder
+// outside every drive) must lie inside a mapped drive or one of the agent's own folders. The
+// agent's own use of its paths is not restricted.
+enum class PathScope { kRequest, kAgent };
+
+// The agent's own native folders that requests may reach although no drive contains them: its
+// executable folder and its per-user settings folder.
+void SetAgentFolders(std::vector<std::string> nativeFolders);
+// True when a normalised absolute native path lies inside a mapped drive or an agent folder.
+bool IsReachableByRequest(std::string_view nativePath);
+
 // Wire path to native path. Case-insensitive lookup per existing component (the first in
 // byte order when several differ only in case); components that do not exist keep their
-// case. nullopt when the drive is not mapped or the path cannot be expressed.
-std::optional<std::string> ToNativePath(std::u16string_view wirePath);
+// case. A relative path starts at the current folder's wire form. nullopt (errno ENOENT) when
+// the drive is not mapped, the path cannot be expressed, or a request's name leaves the
+// drive map.
+std::optional<std::string> ToNativePath(std::u16string_view wirePath,
+                                        PathScope scope = PathScope::kRequest);
 // Native path to wire path: longest mapped drive folder that contains it, else "\\?\unix".
 std::u16string ToWirePath(std::string_view nativePath);
 

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace perimo {
 namespace {
@@ -81,6 +83,23 @@ TEST_F(AgentPathsTest, DriveMapComesFromTheAgentsSettingsFile) {
   EXPECT_EQ(p.exeDir, u"C:\\F");
   // Found whatever the case of the file on disk.
   EXPECT_EQ(p.agentIniPath, u"C:\\F\\perimo.INI");
+}
+
+TEST_F(AgentPathsTest, DriveMapComesFromTheSettingsFileInTheUserFolder) {
+  fs::create_directories(root / "drive");
+  Write(root / "data" / "X.INI", "[Drives]\nC=" + (root / "drive").string() + "\n");
+  const AgentPaths p = ComputeAgentPaths((root / "F" / "X").string(), sources);
+  ASSERT_NE(platform::Drives().Get('C'), nullptr);
+  EXPECT_EQ(*platform::Drives().Get('C'), (root / "drive").string());
+  // Both agent folders lie outside the only drive, yet requests still reach them.
+  std::u16string unixRoot = u"\\\\?\\unix" + platform::FromUtf8(root.string());
+  std::replace(unixRoot.begin(), unixRoot.end(), u'/', u'\\');
+  EXPECT_EQ(p.exeDir, unixRoot + u"\\F");
+  EXPECT_EQ(p.agentIniPath, unixRoot + u"\\data\\X.INI");
+  EXPECT_EQ(platform::ToNativePath(p.agentIniPath), (root / "data" / "X.INI").string());
+  EXPECT_EQ(platform::ToNativePath(p.exeDir + u"\\Bin"), (root / "F" / "Bin").string());
+  EXPECT_EQ(platform::ToNativePath(unixRoot + u"\\docs"), std::nullopt);
+  platform::SetAgentFolders({});
 }
 
 TEST(AgentPaths, BaseNameDropsOnlyAnExtension) {

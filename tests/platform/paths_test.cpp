@@ -19,7 +19,10 @@ using testing::TempFolder;
 class PathsTest : public ::testing::Test {
  protected:
   void SetUp() override { Drives().Clear(); }
-  void TearDown() override { Drives().Clear(); }
+  void TearDown() override {
+    Drives().Clear();
+    SetAgentFolders({});
+  }
   TempFolder folder_;
 };
 
@@ -100,8 +103,60 @@ TEST_F(PathsTest, NativePathsBecomeWirePathsAndBack) {
   EXPECT_EQ(ToWirePath("/usr/lib"), u"C:\\lib");
   const std::u16string outside = ToWirePath("/etc/hosts");
   EXPECT_EQ(outside, u"\\\\?\\unix\\etc\\hosts");
-  EXPECT_EQ(ToNativePath(outside), "/etc/hosts");
+  EXPECT_EQ(ToNativePath(outside, PathScope::kAgent), "/etc/hosts");
   EXPECT_EQ(ToNativePath(u"d:\\sub\\"), folder_ / "sub/");
+}
+
+// With C mapped to F and the agent's folder A outside every drive, no request name reaches
+// F's parent: ".." stops at the drive's root and "\\?\unix" names must stay inside F or A.
+TEST_F(PathsTest, RequestNamesStayInsideTheDriveMapAndTheAgentFolders) {
+  std::filesystem::create_directories(folder_ / "F/A/Bin");
+  std::filesystem::create_directories(folder_ / "agent");
+  folder_.Write("secret.txt", "");
+  const std::string root = folder_.path();
+  const std::u16string unixRoot = u"\\\\?\\unix" + FromUtf8(root);
+  Drives().Set('C', root + "/F");
+  SetAgentFolders({root + "/agent"});
+  const std::string saved = std::filesystem::current_path();
+  const std::string canonicalRoot = std::filesystem::canonical(root);
+  struct Case {
+    const char* cwd;  // relative to the temporary folder
+    std::u16string name;
+    PathScope scope;
+    std::optional<std::string> native;  // relative to the temporary folder
+  };
+  const Case cases[] = {
+      {"", u"C:\\..\\..\\secret.txt", PathScope::kRequest, "/F/secret.txt"},
+      {"", u"C:/../secret.txt", PathScope::kRequest, "/F/secret.txt"},
+      {"", u"\\..\\A\\..\\..\\secret.txt", PathScope::kRequest, "/F/secret.txt"},
+      {"F/A/Bin", u"..\\..\\..\\secret.txt", PathScope::kRequest, "/F/secret.txt"},
+      {"F/A/Bin", u"../../../../secret.txt", PathScope::kRequest, "/F/secret.txt"},
+      {"", u"secret.txt", PathScope::kRequest, std::nullopt},  // current folder outside
+      {"", u"secret.txt", PathScope::kAgent, "/secret.txt"},
+      {"", unixRoot + u"\\secret.txt", PathScope::kRequest, std::nullopt},
+      {"", unixRoot + u"\\F\\..\\secret.txt", PathScope::kRequest, std::nullopt},
+      {"", unixRoot + u"/agent/../secret.txt", PathScope::kRequest, std::nullopt},
+      {"", u"\\\\?\\unix\\..\\..\\etc\\passwd", PathScope::kRequest, std::nullopt},
+      {"", unixRoot + u"\\agent\\x.ini", PathScope::kRequest, "/agent/x.ini"},
+      {"", unixRoot + u"\\F\\A\\..\\A", PathScope::kRequest, "/F/A"},
+      {"", unixRoot + u"\\secret.txt", PathScope::kAgent, "/secret.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.name));
+    ASSERT_EQ(chdir((root + "/" + c.cwd).c_str()), 0);
+    errno = 0;
+    const auto native = ToNativePath(c.name, c.scope);
+    ASSERT_EQ(chdir(saved.c_str()), 0);
+    if (!c.native) {
+      EXPECT_EQ(native, std::nullopt);
+      EXPECT_EQ(errno, ENOENT);
+      continue;
+    }
+    ASSERT_TRUE(native.has_value());
+    // A relative name starts at getcwd(), which has no symbolic links in it.
+    const bool relative = c.name[0] != u'\\' && c.name[1] != u':';
+    EXPECT_EQ(*native, (relative ? canonicalRoot : root) + *c.native);
+  }
 }
 
 TEST_F(PathsTest, LoadsTheDriveMapFromSettings) {
