@@ -14,6 +14,7 @@
 #include "platform/profile.h"
 #include "platform/text.h"
 #include "platform/window_endpoint.h"
+#include "protocol/file_transfer_commands.h"
 #include "protocol/status_text.h"
 #include "security/users_file.h"
 
@@ -137,6 +138,7 @@ void CDarrowApp::AskToConfigureSecurity() {
 
 int CDarrowApp::ExitInstance() {
   mainFrame_.reset();
+  EndTransfers(agent_);
   agent_.blockBuffer.clear();
   agent_.blockBuffer.shrink_to_fit();
   return 0;

@@ -66,18 +66,28 @@ bool CCompressedFile::Open(const std::string& path, Mode mode) {
       return false;
     }
   } else {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) return false;
-    byteOut_.AttachFile(fd_);
-    if (HasHeader()) {
-      uint8_t header[kHeaderSize] = {};
-      std::memcpy(header, MagicOf(kind_), kMagicSize);
-      byteOut_.Put(header, kHeaderSize);
-    }
-    if (!StartStream(mode)) {
-      Release();
-      return false;
-    }
+    return Create(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  }
+  open_ = true;
+  return true;
+}
+
+bool CCompressedFile::Create(int fd) {
+  if (open_ || fd < 0) {
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  mode_ = Mode::kCreate;
+  fd_ = fd;
+  byteOut_.AttachFile(fd_);
+  if (HasHeader()) {
+    uint8_t header[kHeaderSize] = {};
+    std::memcpy(header, MagicOf(kind_), kMagicSize);
+    byteOut_.Put(header, kHeaderSize);
+  }
+  if (!StartStream(Mode::kCreate)) {
+    Release();
+    return false;
   }
   open_ = true;
   return true;

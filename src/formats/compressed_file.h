@@ -38,6 +38,9 @@ class CCompressedFile {
   // Reading checks the magic of this kind and loads the size fields; creating writes the
   // magic and two zero size fields (a plain file gets no header).
   bool Open(const std::string& path, Mode mode);
+  // Creates the file on a descriptor opened for writing by the caller, who made it safely
+  // (exclusively, not through a link); the object owns and closes it, also on failure.
+  bool Create(int fd);
   // Reads a file image held in memory; the memory must outlive the object.
   bool OpenMemory(const void* data, size_t size);
 

@@ -1,5 +1,6 @@
 #include "formats/decompress.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,19 +51,30 @@ bool DecompressFile(const std::string& source, const std::string& target, bool d
                     const ProgressFn& progress) {
   if (source.empty() || target.empty() || SameFile(source, target)) return false;
   ::unlink(target.c_str());
-  std::unique_ptr<CCompressedFile> reader = CreateCompressedFile(source, kPlain);
-  if (!reader->Open(source, CCompressedFile::Mode::kRead)) return false;
-  CUncompressedFile writer;
-  if (!writer.Open(target, CCompressedFile::Mode::kCreate)) return false;
-  bool ok = Pump(*reader, writer, reader->OriginalSize(), progress);
-  reader->Close();
-  if (!writer.Close()) ok = false;
-  if (!ok) {
+  // Exclusive and not through a link: a name planted meanwhile fails the expansion instead
+  // of redirecting the write.
+  const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  if (!DecompressFile(source, fd, progress)) {
     ::unlink(target.c_str());
     return false;
   }
   if (deleteSource) ::unlink(source.c_str());
   return true;
+}
+
+bool DecompressFile(const std::string& source, int targetFd, const ProgressFn& progress) {
+  std::unique_ptr<CCompressedFile> reader = CreateCompressedFile(source, kPlain);
+  if (source.empty() || !reader->Open(source, CCompressedFile::Mode::kRead)) {
+    if (targetFd >= 0) ::close(targetFd);
+    return false;
+  }
+  CUncompressedFile writer;
+  if (!writer.Create(targetFd)) return false;
+  bool ok = Pump(*reader, writer, reader->OriginalSize(), progress);
+  reader->Close();
+  if (!writer.Close()) ok = false;
+  return ok;
 }
 
 bool CompressFile(const std::string& source, const std::string& target, int kind,

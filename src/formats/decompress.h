@@ -18,6 +18,10 @@ using ProgressFn = std::function<void(uint64_t done, uint64_t total)>;
 bool DecompressFile(const std::string& source, const std::string& target, bool deleteSource,
                     const ProgressFn& progress);
 
+// Expands into a file the caller created exclusively and opened for writing; the descriptor
+// is closed whatever happens. On failure the caller removes the file.
+bool DecompressFile(const std::string& source, int targetFd, const ProgressFn& progress = {});
+
 // Writes the source compressed with kind (0 Huffman, 1 LZSS, 2 LZW, -1 plain copy) to a
 // newly created target. Sources over 4 GiB - 1 cannot be compressed. On failure no target
 // is left.

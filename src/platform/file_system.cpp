@@ -149,8 +149,9 @@ bool SetFileAttributes(std::u16string_view wirePath, uint32_t attributes) {
   struct stat st;
   if (!native || stat(native->c_str(), &st) != 0) return false;
   if (S_ISDIR(st.st_mode)) return true;  // Windows ignores read-only on folders too
-  const mode_t mode =
-      (attributes & kAttrReadOnly) ? (st.st_mode & ~S_IWUSR) : (st.st_mode | S_IWUSR);
+  // Read-only takes every write bit away; its absence gives the owner's back.
+  const mode_t mode = (attributes & kAttrReadOnly) ? (st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
+                                                   : (st.st_mode | S_IWUSR);
   return (mode & 07777) == (st.st_mode & 07777) || chmod(native->c_str(), mode & 07777) == 0;
 }
 

@@ -30,7 +30,8 @@ bool PathExists(std::u16string_view wirePath);
 
 // kInvalidAttributes when the path does not exist.
 uint32_t GetFileAttributes(std::u16string_view wirePath);
-// Read-only clears or sets the owner's write bit; hidden, system and archive are ignored.
+// Read-only clears every write bit, its absence sets the owner's; hidden, system and archive are
+// ignored.
 bool SetFileAttributes(std::u16string_view wirePath, uint32_t attributes);
 
 std::optional<FileTimes> GetFileTimes(std::u16string_view wirePath);

@@ -41,6 +41,7 @@ constexpr uint8_t kNakReadFailed = 0x09;
 constexpr uint32_t kClearedOnReplace = pf::kAttrReadOnly | pf::kAttrHidden | pf::kAttrSystem;
 // Room the expansion of a compressed download is expected to need.
 constexpr int64_t kCompressedReserveFactor = 5;
+constexpr uint64_t kLargestUploadOffset = 0xFFFFFFFF;
 
 bool OnSerial(const Request& request) {
   return request.connection ? request.connection->IsSerial() : request.agent.settings.device == 0;
@@ -166,31 +167,44 @@ int ReserveSpace(int fd, int64_t declaredSize, bool compressed) {
   return 0;
 }
 
-// The folder part of a wire path with its trailing separator; empty when there is none.
+// The folder part of a wire path with its trailing separator ("C:" for "C:Main.app"); empty
+// when there is none.
 std::u16string FolderOf(std::u16string_view path) {
   size_t end = path.size();
   while (end > 0 && !pf::IsSeparator(path[end - 1])) --end;
+  if (end == 0 && path.size() >= 2 && path[1] == u':') end = 2;
   return std::u16string(path.substr(0, end));
 }
 
-// A fresh "tmp" file in the folder, closed; empty when none could be made.
-std::u16string NewTemporaryFile(std::u16string_view folder) {
-  if (folder.empty()) return {};
-  int fd = -1;
-  std::optional<std::u16string> name = pf::CreateTempFile(folder, &fd);
-  if (fd >= 0) ::close(fd);
-  return name ? *name : std::u16string();
+// The permission bits of an existing regular file, which a file replacing it keeps.
+std::optional<mode_t> ModeOf(std::u16string_view wirePath) {
+  const std::optional<std::string> native = pf::ToNativePath(wirePath);
+  struct stat st {};
+  if (!native || ::stat(native->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return st.st_mode & 0777;
+}
+
+void ApplyMode(std::u16string_view wirePath, std::optional<mode_t> mode) {
+  if (!mode) return;
+  if (const std::optional<std::string> native = pf::ToNativePath(wirePath)) {
+    ::chmod(native->c_str(), *mode);
+  }
 }
 
 // Expands the received file into a temporary file of its own beside the target, so the
-// earlier target stays whole until the rename. The expanded file's name, or empty.
+// earlier target stays whole until the rename. The file is created exclusively and written
+// through its descriptor, so no name planted in the folder can redirect the write. The
+// expanded file's name, or empty.
 std::u16string ExpandBesideTarget(const std::u16string& received, const std::u16string& target) {
-  std::u16string expanded = NewTemporaryFile(FolderOf(target));
-  if (expanded.empty()) return {};
-  std::optional<std::string> source = pf::ToNativePath(received);
-  std::optional<std::string> destination = pf::ToNativePath(expanded);
-  if (source && destination && DecompressFile(*source, *destination, true)) return expanded;
-  pf::DeleteFile(expanded);
+  const std::u16string folder = FolderOf(target);
+  if (folder.empty()) return {};
+  int fd = -1;
+  const std::optional<std::u16string> expanded = pf::CreateTempFile(folder, &fd);
+  if (!expanded || fd < 0) return {};
+  const std::optional<std::string> source = pf::ToNativePath(received);
+  if (!source) ::close(fd);
+  if (source && DecompressFile(*source, fd)) return *expanded;
+  pf::DeleteFile(*expanded);
   return {};
 }
 
@@ -205,7 +219,7 @@ int OpenForUpload(TransferState& transfer) {
     transfer.uploadNativePath = native ? std::move(*native) : std::string();
   }
   if (transfer.uploadNativePath.empty()) return -1;
-  const int fd = ::open(transfer.uploadNativePath.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(transfer.uploadNativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat st {};
   if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
     ::close(fd);
@@ -266,6 +280,11 @@ FlushOutcome Flush(AgentState& agent, const Request* request) {
 
 }  // namespace
 
+void EndTransfers(AgentState& agent) {
+  EndOpenTransfer(agent.transfer);
+  agent.transfer.currentFile.clear();
+}
+
 void OpenDownload(Request& request) {
   AgentState& agent = request.agent;
   TransferState& transfer = agent.transfer;
@@ -281,6 +300,7 @@ void OpenDownload(Request& request) {
     RejectFrame(agent, request.connection, request.reply);
     return;
   }
+  const std::optional<mode_t> replacedMode = ModeOf(path);
   if (pf::IsFile(path)) {
     const uint32_t attributes = pf::GetFileAttributes(path);
     if (attributes != pf::kInvalidAttributes && (attributes & kClearedOnReplace) != 0) {
@@ -299,6 +319,8 @@ void OpenDownload(Request& request) {
     request.Reply({kNak, kNakCannotCreate});
     return;
   }
+  // A program replaced by a download stays executable.
+  if (replacedMode) ::fchmod(transfer.fd, *replacedMode);
   Log(agent, kTextUpdatingFile, path);
   transfer.currentFile = path;
   request.Reply({kAck});
@@ -519,9 +541,14 @@ void CloseDownload(Request& request, bool replyOn) {
   }
 
   if (!transfer.temporaryName.empty()) {
-    // One rename replaces the earlier target; a failed download leaves it as it was.
+    // One rename replaces the earlier target; a failed download leaves it as it was. The new
+    // file keeps the replaced one's mode, and then takes the letter case the workstation gave.
+    if (transfer.status == kTransferOk) {
+      ApplyMode(transfer.temporaryName, ModeOf(transfer.currentFile));
+    }
     bool moved = transfer.status == kTransferOk &&
                  pf::MoveFile(transfer.temporaryName, transfer.currentFile, true);
+    if (moved) pf::MoveFile(transfer.currentFile, transfer.currentFile, true);
     if (transfer.status == kTransferOk && !moved) transfer.status = kTransferCannotCreate;
     if (!moved) pf::DeleteFile(transfer.temporaryName);
     transfer.temporaryName.clear();
@@ -559,7 +586,16 @@ void OpenUpload(Request& request) {
     request.Reply({kNak, kNakEmptyName});
     return;
   }
-  if (!pf::IsFile(transfer.currentFile)) {
+  // Only regular files are sent: a FIFO or a device would never end or stall the agent.
+  uint32_t size = 0;
+  bool regular = false;
+  if (int fd = pf::OpenFile(transfer.currentFile, O_RDONLY | O_CLOEXEC); fd >= 0) {
+    struct stat st {};
+    regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (regular) size = static_cast<uint32_t>(st.st_size);
+    ::close(fd);
+  }
+  if (!regular) {
     Log(agent, kTextCannotFindFile, transfer.currentFile);
     request.Reply({kNak, kNakNotFound});
     return;
@@ -567,12 +603,6 @@ void OpenUpload(Request& request) {
   Log(agent, kTextSendingFile, transfer.currentFile);
   transfer.uploadOffset = 0;
   transfer.uploadNameLookedUp.clear();
-  uint32_t size = 0;
-  if (int fd = pf::OpenFile(transfer.currentFile, O_RDONLY | O_CLOEXEC); fd >= 0) {
-    struct stat st {};
-    if (::fstat(fd, &st) == 0) size = static_cast<uint32_t>(st.st_size);
-    ::close(fd);
-  }
   request.Reply({kAck, static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8),
                  static_cast<uint8_t>(size >> 16), static_cast<uint8_t>(size >> 24), 0x00});
 }
@@ -591,8 +621,13 @@ void ReadBlock(Request& request) {
   const size_t packSize = static_cast<size_t>(std::max<int32_t>(agent.settings.packSize, 2));
   const size_t capacity = std::max<size_t>(packSize, 16384) + 16;
   if (transfer.uploadReply.size() < capacity) transfer.uploadReply.resize(capacity);
-  const size_t blockLength =
+  const size_t wantedLength =
       std::min(OnSerial(request) ? packSize / 2 : packSize, transfer.uploadReply.size() - 5);
+
+  // The reply counts offsets in 32 bits: a file goes no further than 4 GiB - 1.
+  const uint64_t toLimit =
+      kLargestUploadOffset - std::min(transfer.uploadOffset, kLargestUploadOffset);
+  const size_t blockLength = static_cast<size_t>(std::min<uint64_t>(wantedLength, toLimit));
 
   uint8_t* data = transfer.uploadReply.data() + 5;
   size_t count = 0;
@@ -609,12 +644,18 @@ void ReadBlock(Request& request) {
     if (got == 0) break;
     count += static_cast<size_t>(got);
   }
+  if (blockLength == 0 && wantedLength > 0) {
+    uint8_t probe = 0;
+    if (::pread(fd, &probe, 1, static_cast<off_t>(kLargestUploadOffset)) == 1) {
+      Log(agent, kTextUploadPastFourGiB, transfer.currentFile);
+    }
+  }
   ::close(fd);
-  transfer.uploadOffset += static_cast<uint32_t>(count);
   uint8_t* head = transfer.uploadReply.data();
   head[0] = kAck;
   for (int i = 0; i < 4; ++i) head[1 + i] = static_cast<uint8_t>(count >> (8 * i));
-  request.Reply(head, count + 5);
+  // A block the transport could not send is read again by the next request.
+  if (request.Reply(head, count + 5) != 0) transfer.uploadOffset += count;
 }
 
 // Reply: 0x06, creation, last access, last write (3 × u64 local FILETIME), u32 attributes,

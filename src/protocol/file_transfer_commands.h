@@ -11,6 +11,8 @@
 
 namespace perimo {
 
+struct AgentState;
+
 void OpenDownload(Request& request);                  // 0x01
 void WriteBlock(Request& request);                    // 0x02
 void CloseDownload(Request& request, bool replyOn);   // 0x03, quiet 0x38
@@ -20,6 +22,10 @@ void CloseUpload(Request& request);                   // 0x06
 void FlushBlocks(Request& request);                   // 0x2C
 void OpenDownloadEx(Request& request, bool replyOn);  // 0x2D, quiet 0x37
 void BufferBlock(Request& request);                   // 0x2E
+
+// At exit: an open download's temporary file (with its reserved space) goes, its target
+// stays as it was.
+void EndTransfers(AgentState& agent);
 
 // Largest block a WriteBlock or BufferBlock frame may carry.
 constexpr uint32_t kMaxBlockSize = 32768;

@@ -122,6 +122,10 @@ constexpr Entry kBuiltIn[] = {
     {kTextStatusWindowTitle, u"Remote Agent"},
     {kTextReplyTooLong, u"Reply not sent: its %d encoded bytes exceed the %d-byte send buffer."},
     {kTextReceiveFrameTooLong, u"Frame dropped: longer than %d bytes."},
+    {kTextUploadPastFourGiB,
+     u"File %1 is larger than 4 GiB: only its first 4294967295 bytes were sent."},
+    {kTextPackSizeLowered,
+     u"PackSize %d lowered to %d: a larger upload block would not fit the send buffer."},
 };
 
 constexpr bool SortedById() {

@@ -79,8 +79,10 @@ enum StatusTextId : int {
   kTextCannotFindDirectory,
   kTextDataProtectionSaveError,  // %s, %s active file names
   kTextStatusWindowTitle,
-  kTextReplyTooLong,        // %d encoded length, %d capacity
-  kTextReceiveFrameTooLong  // %d limit
+  kTextReplyTooLong,         // %d encoded length, %d capacity
+  kTextReceiveFrameTooLong,  // %d limit
+  kTextUploadPastFourGiB,    // %1 file name
+  kTextPackSizeLowered       // %d configured, %d used
 };
 
 // The text for an identifier; empty when there is none.

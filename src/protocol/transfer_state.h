@@ -28,8 +28,8 @@ struct TransferState {
   uint32_t statusDetail = 0;
   bool compressed = false;
 
-  std::u16string currentFile;  // wire path of the download target or the upload source
-  uint32_t uploadOffset = 0;
+  std::u16string currentFile;   // wire path of the download target or the upload source
+  uint64_t uploadOffset = 0;    // at most 4 GiB - 1: replies count in 32 bits
   bool errorReplySent = false;  // later failures of the same download stay silent
   uint32_t blockFill = 0;       // bytes waiting in the agent's block buffer
 

@@ -32,13 +32,24 @@ using Bytes = std::vector<uint8_t>;
 
 struct FakeLink : Connection {
   bool serial = false;
+  bool sends = true;  // false: the transport takes nothing (a reply too large for it)
   std::vector<Bytes> replies;
   bool IsSerial() const override { return serial; }
 };
 
 int Record(Connection* connection, const uint8_t* bytes, int32_t count) {
-  static_cast<FakeLink*>(connection)->replies.emplace_back(bytes, bytes + count);
-  return 1;
+  auto* link = static_cast<FakeLink*>(connection);
+  link->replies.emplace_back(bytes, bytes + count);
+  return link->sends ? 1 : 0;
+}
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+uint32_t CountOf(const Bytes& reply) {
+  return reply.size() < 5 ? 0xFFFFFFFF : reply[1] | reply[2] << 8 | reply[3] << 16 | reply[4] << 24;
 }
 
 void Put32(Bytes& out, uint32_t v) {
@@ -589,6 +600,133 @@ TEST_F(FileTransferTest, NoRoomForTheDeclaredSizeIsReportedAtTheOpening) {
   EXPECT_EQ(replies, (std::vector<Bytes>{{0x15, 0x08, 13, 0, 0, 0}, Nak(0x08)}));
   EXPECT_TRUE(TemporaryFiles(data()).empty());
   EXPECT_FALSE(fs::exists(data() / "g.bin"));
+}
+
+}  // namespace
+}  // namespace perimo
+
+namespace perimo {
+namespace {
+
+// A program replaced by a download stays executable; read-only takes every write bit away
+// and its absence gives the owner's back; a new file gets the usual mode.
+TEST_F(FileTransferTest, DownloadsKeepTheReplacedFilesMode) {
+  const mode_t umaskNow = ::umask(022);
+  struct Case {
+    const char* procedure;
+    mode_t before;  // 0: no earlier file
+    uint32_t attributes;
+    mode_t after;
+  };
+  const Case cases[] = {
+      {"simple", 0755, platform::kAttrArchive, 0755},
+      {"extended", 0755, platform::kAttrArchive, 0755},
+      {"compressed", 0750, platform::kAttrArchive, 0750},
+      {"simple", 0775, platform::kAttrReadOnly, 0555},
+      {"extended", 0775, platform::kAttrReadOnly, 0555},
+      {"extended", 0550, platform::kAttrArchive, 0750},
+      {"simple", 0, platform::kAttrArchive, 0644},
+      {"extended", 0, platform::kAttrArchive, 0644},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.procedure) + " " + std::to_string(c.before));
+    const fs::path target = data() / "run.sh";
+    fs::remove(target);
+    if (c.before != 0) {
+      WriteFile(target, "old");
+      ASSERT_EQ(::chmod(target.c_str(), c.before), 0);
+    }
+    const std::string name = "C:\\Data\\run.sh";
+    if (std::string_view(c.procedure) == "simple") {
+      ASSERT_EQ(Run(OpenDownload, Name(name)), One(kAckOnly));
+      ASSERT_EQ(Run(WriteBlock, Block("#!/bin/sh\n")), One(kAckOnly));
+      ASSERT_EQ(Run(CloseDownload, CloseFields(0, c.attributes)), One(kAckOnly));
+    } else {
+      const std::string flags = std::string_view(c.procedure) == "compressed" ? "1" : "";
+      ASSERT_EQ(Run(OpenDownloadEx, OpenEx(10, name, flags)), One(kAckOnly));
+      int64_t sequence = flags.empty() ? -1 : 1;
+      EXPECT_TRUE(Run(BufferBlock, Block("#!/bin/sh\n", sequence)).empty());
+      ASSERT_EQ(Run(FlushBlocks, flags.empty() ? Bytes{} : Bytes{2, 0, 0, 0}), One(kAckOnly));
+      ASSERT_EQ(Run(CloseDownload, CloseFields(0, c.attributes, flags.empty() ? -1 : 3)),
+                One(kAckOnly));
+    }
+    EXPECT_EQ(ReadFile(target), "#!/bin/sh\n");
+    EXPECT_EQ(ModeOf(target), c.after);
+  }
+  ::umask(umaskNow);
+}
+
+TEST_F(FileTransferTest, ExtendedDownloadTakesTheLetterCaseItWasGiven) {
+  for (const char* flags : {"", "1"}) {
+    SCOPED_TRACE(flags);
+    fs::remove_all(data());
+    fs::create_directories(data());
+    WriteFile(data() / "Main.APP", "old project");
+    DownloadEx("C:\\Data\\MAIN.app", "new project", flags);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(data())) {
+      names.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"MAIN.app"});
+    EXPECT_EQ(ReadFile(data() / "MAIN.app"), "new project");
+  }
+}
+
+TEST_F(FileTransferTest, CompressedDownloadToANameWithoutAFolderExpands) {
+  std::string plain(3000, 'p');
+  WriteFile(root / "plain", plain);
+  ASSERT_TRUE(CompressFile((root / "plain").string(), (root / "packed").string(), kLzw));
+  DownloadEx("C:Main.app", ReadFile(root / "packed"), "1");
+  EXPECT_EQ(ReadFile(root / "Main.app"), plain);
+  EXPECT_TRUE(TemporaryFiles(root).empty());
+}
+
+TEST_F(FileTransferTest, AFifoIsNotOfferedForUpload) {
+  ASSERT_EQ(::mkfifo((data() / "pipe").c_str(), 0600), 0);
+  EXPECT_EQ(Run(OpenUpload, Name("C:\\Data\\pipe")), One(Nak(0x05)));
+  EXPECT_EQ(Run(ReadBlock, {}), One(Nak(0x07)));
+}
+
+// Offsets travel in 32 bits: the upload ends after 4 GiB - 1 bytes, with a status line.
+TEST_F(FileTransferTest, AnUploadEndsAtFourGiB) {
+  const fs::path big = data() / "big.img";
+  { std::ofstream(big, std::ios::binary).put('x'); }
+  fs::resize_file(big, 0x100000000ULL + 10);  // sparse
+  ASSERT_EQ(Run(OpenUpload, Name("C:\\Data\\big.img")).size(), 1u);
+  agent.transfer.uploadOffset = 0xFFFFFFFFULL - 100;
+  auto replies = Run(ReadBlock, {});
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(CountOf(replies[0]), 100u);
+  replies = Run(ReadBlock, {});
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(CountOf(replies[0]), 0u);
+  EXPECT_EQ(lines.back(),
+            "File C:\\Data\\big.img is larger than 4 GiB: only its first 4294967295 bytes were "
+            "sent.");
+  EXPECT_EQ(agent.transfer.uploadOffset, 0xFFFFFFFFULL);
+}
+
+TEST_F(FileTransferTest, ABlockTheTransportCouldNotSendIsReadAgain) {
+  std::string content(20000, 0);
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 13);
+  WriteFile(data() / "u.bin", content);
+  ASSERT_EQ(Run(OpenUpload, Name("C:\\Data\\u.bin")).size(), 1u);
+  link.sends = false;
+  const Bytes lost = Run(ReadBlock, {}).at(0);
+  link.sends = true;
+  const Bytes first = Run(ReadBlock, {}).at(0);
+  EXPECT_EQ(first, lost);
+  EXPECT_EQ(std::string(first.begin() + 5, first.end()), content.substr(0, 16384));
+}
+
+TEST_F(FileTransferTest, EndingTheTransfersAtExitRemovesTheTemporaryFile) {
+  WriteFile(data() / "t.app", "earlier");
+  ASSERT_EQ(Run(OpenDownloadEx, OpenEx(1 << 20, "C:\\Data\\t.app")), One(kAckOnly));
+  ASSERT_EQ(TemporaryFiles(data()).size(), 1u);
+  EndTransfers(agent);
+  EXPECT_TRUE(TemporaryFiles(data()).empty());
+  EXPECT_EQ(ReadFile(data() / "t.app"), "earlier");
+  EXPECT_EQ(agent.transfer.fd, -1);
 }
 
 }  // namespace
