@@ -1,15 +1,16 @@
 #include "app/agent_settings.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/profile.h"
 #include "security/link_cipher.h"
+#include "transport/codec/frame_codec.h"
 
 namespace perimo {
 namespace {
 
 constexpr int32_t kLowestPackSize = 255;
-constexpr int32_t kHighestPackSize = 1 << 20;
 
 class SettingsFile {
  public:
@@ -67,8 +68,23 @@ AgentSettings ReadAgentSettings(std::u16string_view agentIniPath) {
   return s;
 }
 
+int32_t LargestSendablePackSize() {
+  // Worst case: every byte of the encrypted reply is a DLE and doubled.
+  static const int32_t largest = [] {
+    std::vector<uint8_t> dles(kCodecBufferSize, 0x10);
+    int32_t n = kCodecBufferSize / 2;
+    while (n > kLowestPackSize) {
+      const int32_t encrypted = LinkCipher::EncryptedLength(5 + n);
+      if (encrypted > 0 && EncodedLength(dles.data(), encrypted, true) <= kCodecBufferSize) break;
+      --n;
+    }
+    return n;
+  }();
+  return largest;
+}
+
 int32_t UsablePackSize(int32_t packSize) {
-  return std::clamp(packSize, kLowestPackSize, kHighestPackSize);
+  return std::clamp(packSize, kLowestPackSize, LargestSendablePackSize());
 }
 
 std::u16string ApplicationTitle(const AgentSettings& settings, std::u16string_view fallback) {

@@ -10,8 +10,11 @@ namespace perimo {
 // Every key with its default; a missing file or key gives the default.
 AgentSettings ReadAgentSettings(std::u16string_view agentIniPath);
 
-// packSize as the transfer code can use it: 255 .. 1 MiB (a setting outside that range
-// would make the block buffer empty, negative or absurdly large).
+// The largest packSize whose upload reply (0x06, u32 count, packSize bytes) still fits the
+// 131072-byte send buffer encrypted and framed with every byte doubled: 65511.
+int32_t LargestSendablePackSize();
+// packSize as the transfer code can use it: 255 .. LargestSendablePackSize() (a smaller one
+// would make the block buffer useless, a larger one upload blocks that cannot be sent).
 int32_t UsablePackSize(int32_t packSize);
 
 // "<ProductName> (v<ProductVersion>)"; fallback when the product name is empty.

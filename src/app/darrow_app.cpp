@@ -105,7 +105,12 @@ bool CDarrowApp::InitInstance() {
   // Language resources are selected here once they exist; the built-in texts serve until then.
 
   agent_.settings = ReadAgentSettings(agent_.paths.agentIniPath);
-  agent_.settings.packSize = UsablePackSize(agent_.settings.packSize);
+  const int32_t configuredPackSize = agent_.settings.packSize;
+  agent_.settings.packSize = UsablePackSize(configuredPackSize);
+  if (agent_.settings.packSize < configuredPackSize) {
+    AddStatusLine(
+        FormatStatusText(kTextPackSizeLowered, {configuredPackSize, agent_.settings.packSize}));
+  }
   WriteApplicationFile(agent_.paths.exeDir, agent_.settings.appName);
 
   agent_.blockBuffer.assign(static_cast<size_t>(agent_.settings.packSize) * kBlocksInBuffer, 0);

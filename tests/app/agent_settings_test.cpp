@@ -75,7 +75,9 @@ TEST(AgentSettings, PackSizeIsKeptUsable) {
   EXPECT_EQ(UsablePackSize(0), 255);
   EXPECT_EQ(UsablePackSize(-5), 255);
   EXPECT_EQ(UsablePackSize(16384), 16384);
-  EXPECT_EQ(UsablePackSize(2000000000), 1 << 20);
+  EXPECT_EQ(UsablePackSize(2000000000), 65511);
+  EXPECT_EQ(UsablePackSize(1 << 20), 65511);
+  EXPECT_EQ(LargestSendablePackSize(), 65511);
 }
 
 TEST_F(AgentSettingsTest, ApplicationFileNamesTheProject) {

@@ -9,6 +9,7 @@
 #include <QMetaObject>
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 
 #include "protocol/agent_state.h"
 #include "protocol/status_text.h"
@@ -22,6 +23,15 @@ int32_t ReducedPackSize(int64_t requested, int64_t granted, int32_t packSize) {
   const int64_t reduced = granted / kBlocksPerRun;
   return reduced >= kLowestPackSize ? static_cast<int32_t>(std::min<int64_t>(reduced, INT32_MAX))
                                     : kLowestPackSize;
+}
+
+int64_t ReceiveAutotuningCeiling(const char* procFile) {
+  FILE* file = std::fopen(procFile, "re");
+  if (file == nullptr) return 0;
+  long long low = 0, initial = 0, ceiling = 0;
+  const int fields = std::fscanf(file, "%lld %lld %lld", &low, &initial, &ceiling);
+  std::fclose(file);
+  return fields == 3 && ceiling > 0 ? ceiling : 0;
 }
 
 CDarrowSocket::CDarrowSocket(TcpTransport& transport) : transport_(transport) {}
@@ -55,16 +65,12 @@ void CDarrowSocket::incomingConnection(qintptr handle) {
   transport_.OnAccepted();
 }
 
-void CDarrowSocket::SetReceiveBufferSize(CClientSocket* client) {
+void CDarrowSocket::SetReceiveBufferSize(CClientSocket* /*client*/) {
   AgentState& agent = transport_.agent();
   const int64_t request = static_cast<int64_t>(agent.settings.packSize) * kBlocksPerRun;
-  const int asked = static_cast<int>(std::clamp<int64_t>(request, 0, INT_MAX));
-  setsockopt(client->descriptor(), SOL_SOCKET, SO_RCVBUF, &asked, sizeof asked);
-  int granted = 0;
-  socklen_t size = sizeof granted;
-  if (getsockopt(client->descriptor(), SOL_SOCKET, SO_RCVBUF, &granted, &size) != 0) return;
-  const int32_t reduced = ReducedPackSize(request, granted, agent.settings.packSize);
-  if (reduced == agent.settings.packSize && granted >= request) return;
+  const int64_t ceiling = ReceiveAutotuningCeiling();
+  if (ceiling == 0 || ceiling >= request) return;
+  const int32_t reduced = ReducedPackSize(request, ceiling, agent.settings.packSize);
   agent.AddStatusLine(
       FormatStatusText(kTextReceiveBufferReduced, {static_cast<int64_t>(request / 1024), reduced}));
   agent.settings.packSize = reduced;

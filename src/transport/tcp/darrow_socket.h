@@ -2,6 +2,7 @@
 // The listening socket. Each accepted connection replaces the one before it: the agent
 // serves one workstation at a time.
 #include <QTcpServer>
+#include <cstdint>
 #include <list>
 
 namespace perimo {
@@ -15,9 +16,15 @@ constexpr int32_t kLowestPackSize = 255;
 // Blocks of a download run that should fit in the socket's receive buffer.
 constexpr int32_t kBlocksPerRun = 55;
 
-// The packSize to use when the system granted `granted` bytes of a `requested` receive
-// buffer; the current packSize when the request was met.
+// The packSize to use when a connection's receive buffer can hold `granted` bytes of a
+// `requested` size; the current packSize when the request is met.
 int32_t ReducedPackSize(int64_t requested, int64_t granted, int32_t packSize);
+
+// What Linux receive autotuning may grow a connection's buffer to: the third value of
+// net.ipv4.tcp_rmem (6291456 on a stock kernel). 0 when it cannot be read. Setting SO_RCVBUF
+// would switch autotuning off and cap the buffer at net.core.rmem_max, so the agent leaves it
+// alone and compares its request with this ceiling instead.
+int64_t ReceiveAutotuningCeiling(const char* procFile = "/proc/sys/net/ipv4/tcp_rmem");
 
 class CDarrowSocket : public QTcpServer {
   Q_OBJECT

@@ -170,10 +170,26 @@ TEST_F(TcpTest, RefusedReceiveBufferLowersPackSize) {
   EXPECT_NE(lines.back().find(u"Fail to set buffer size to 901120KB"), std::u16string::npos);
 }
 
-TEST(ReceiveBufferSizing, ReducedPackSizeFollowsTheGrant) {
-  EXPECT_EQ(ReducedPackSize(901120, 901120, 16384), 16384);
-  EXPECT_EQ(ReducedPackSize(901120, 425984, 16384), 7745);
-  EXPECT_EQ(ReducedPackSize(901120, 10000, 16384), 255);
+TEST(ReceiveBufferSizing, PackSizeFollowsTheAutotuningCeiling) {
+  // Stock kernels let a buffer grow to 6 MiB (4 MiB on older ones): 55 blocks of 16 KiB fit.
+  EXPECT_EQ(ReducedPackSize(901120, 6291456, 16384), 16384);
+  EXPECT_EQ(ReducedPackSize(901120, 4194304, 16384), 16384);
+  // A small device whose tcp_rmem stops at 256 KiB.
+  EXPECT_EQ(ReducedPackSize(901120, 262144, 16384), 4766);
+  EXPECT_EQ(ReducedPackSize(901120, 4096, 16384), 255);
+}
+
+TEST(ReceiveBufferSizing, TheCeilingIsTheThirdValueOfTcpRmem) {
+  char path[] = "/tmp/perimo-rmem-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const std::string text = "4096\t131072\t6291456\n";
+  ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fd);
+  EXPECT_EQ(ReceiveAutotuningCeiling(path), 6291456);
+  unlink(path);
+  EXPECT_EQ(ReceiveAutotuningCeiling(path), 0);  // unknown: nothing is lowered
+  EXPECT_GT(ReceiveAutotuningCeiling(), 0);      // this machine's own
 }
 
 TEST(ServerAddressCheck, OnlyAnotherRealAddressStartsTheChange) {
