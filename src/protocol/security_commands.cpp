@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/profile.h"
 #include "platform/text.h"
 #include "protocol/agent_state.h"
 #include "security/aes_crypto_library.h"
@@ -95,6 +96,13 @@ std::u16string MakeLinkKey() {
 void OpenSecureLink(Request& request) {
   AgentState& agent = request.agent;
   const std::u16string linkKey = MakeLinkKey();
+  // Read for every link: a key written into the settings file counts from the next link on.
+  if (!agent.paths.agentIniPath.empty()) {
+    std::u16string key;
+    platform::GetPrivateProfileString(u"Protection", u"InternalKey", kDefaultInternalKey, key,
+                                      kMaxInternalKeyChars + 1, agent.paths.agentIniPath);
+    agent.settings.internalKey = std::move(key);
+  }
   const std::u16string_view preShared =
       std::u16string_view(agent.settings.internalKey).substr(0, kMaxInternalKeyChars);
 

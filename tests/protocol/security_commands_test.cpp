@@ -1,9 +1,12 @@
 #include "protocol/security_commands.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <vector>
 
+#include "platform/paths.h"
+#include "platform/profile.h"
 #include "protocol/agent_state.h"
 #include "protocol/dispatcher.h"
 #include "security/users_file.h"
@@ -150,6 +153,27 @@ TEST_F(SecurityCommandsTest, SecondOpenSecureLinkRepliesUnderTheNewKey) {
   const std::u16string hex(reply.begin() + 1, reply.end() - 1);
   EXPECT_EQ(CAESCryptoLibrary(u"site key").DecryptFromHex(hex), agent.cipher.KeyText());
   EXPECT_EQ(first.substr(2, 1), u"/");
+}
+
+TEST_F(SecurityCommandsTest, EveryLinkReadsThePreSharedKeyFromTheSettingsFile) {
+  char folder[] = "/tmp/perimo-key-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string ini = std::string(folder) + "/agent.INI";
+  agent.paths.agentIniPath = platform::ToWirePath(ini);
+  auto keyOfReply = [](const std::vector<uint8_t>& reply, std::u16string_view preShared) {
+    const std::u16string hex(reply.begin() + 1, reply.end() - 1);
+    return CAESCryptoLibrary(preShared).DecryptFromHex(hex);
+  };
+  // No file: the built-in key.
+  auto reply = Send({0x3B}, OpenSecureLink);
+  EXPECT_EQ(keyOfReply(reply, kDefaultInternalKey), agent.cipher.KeyText());
+  ASSERT_TRUE(platform::WritePrivateProfileString(u"Protection", u"InternalKey", u"changed key",
+                                                  agent.paths.agentIniPath));
+  reply = Send({0x3B}, OpenSecureLink);
+  EXPECT_EQ(keyOfReply(reply, u"changed key"), agent.cipher.KeyText());
+  EXPECT_EQ(agent.settings.internalKey, u"changed key");
+  unlink(ini.c_str());
+  rmdir(folder);
 }
 
 // The link as the TCP connection runs it: replies are encrypted once the secure link is open,
