@@ -1,14 +1,12 @@
 #include "transport/tcp/server_address_check.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <thread>
 
+#include "platform/machine_addresses.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "platform/text.h"
@@ -19,25 +17,13 @@ extern char** environ;
 namespace perimo {
 
 std::string FirstHostAddress() {
-  char host[256] = {};
-  if (gethostname(host, sizeof host - 1) != 0) return {};
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return {};
-  char text[INET_ADDRSTRLEN] = {};
-  const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-  inet_ntop(AF_INET, &address->sin_addr, text, sizeof text);
-  freeaddrinfo(found);
-  return text;
+  const platform::MachineAddresses addresses = platform::CurrentMachineAddresses();
+  return addresses.ipv4.empty() ? std::string() : addresses.ipv4.front();
 }
 
 bool NeedsAddressChange(std::u16string_view serverIp, std::string_view hostAddress) {
   if (serverIp.empty() || hostAddress.empty()) return false;
-  if (hostAddress == "0.0.0.0" || hostAddress == "127.0.0.1" || hostAddress == "127.0.0.0") {
-    return false;
-  }
+  if (platform::IsLoopbackOrUnspecified(hostAddress)) return false;
   return !platform::EqualsIgnoreCase(serverIp, platform::FromUtf8(hostAddress));
 }
 

@@ -7,7 +7,8 @@ namespace perimo {
 
 struct AgentState;
 
-// This host's first IPv4 address in dotted form; empty when there is none.
+// The first IPv4 address of this machine's interfaces that are up, loopback excluded, in
+// dotted form; empty when there is none.
 std::string FirstHostAddress();
 // Whether ChangeIP.exe should run for the configured and the current address.
 bool NeedsAddressChange(std::u16string_view serverIp, std::string_view hostAddress);

@@ -196,6 +196,8 @@ TEST(ServerAddressCheck, OnlyAnotherRealAddressStartsTheChange) {
   EXPECT_FALSE(NeedsAddressChange(u"", "10.0.0.5"));
   EXPECT_FALSE(NeedsAddressChange(u"10.0.0.5", "10.0.0.5"));
   EXPECT_FALSE(NeedsAddressChange(u"10.0.0.5", "127.0.0.1"));
+  EXPECT_FALSE(NeedsAddressChange(u"10.0.0.5", "127.0.1.1"));  // Debian's host name entry
+  EXPECT_FALSE(NeedsAddressChange(u"10.0.0.5", "0.0.0.0"));
   EXPECT_FALSE(NeedsAddressChange(u"10.0.0.5", ""));
   EXPECT_TRUE(NeedsAddressChange(u"10.0.0.6", "10.0.0.5"));
 }
