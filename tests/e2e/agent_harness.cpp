@@ -83,7 +83,7 @@ AgentHarness::~AgentHarness() {
 
 std::string AgentHarness::SettingsText() const {
   std::map<std::string, std::map<std::string, std::string>> ini = {
-      {"OEM", {{"UseUserFolder", "0"}}},
+      {"OEM", {{"UseUserFolder", options_.settingsInUserFolder ? "1" : "0"}}},
       {"Remote", {{"Port", std::to_string(port_)}}},
       {"Option", {{"DoNotAskSecurity", "1"}}},
       {"Drives", {{"C", folder_.string()}}},
@@ -115,7 +115,11 @@ void AgentHarness::WriteFiles() {
       options_.exeName.size() > 4 && options_.exeName[options_.exeName.size() - 4] == '.'
           ? options_.exeName.substr(0, options_.exeName.size() - 4)
           : options_.exeName;
-  std::ofstream(folder_ / (base + ".INI")) << SettingsText();
+  if (options_.settingsInUserFolder) {
+    std::ofstream(userFolder() / (base + ".INI")) << SettingsText();
+  } else {
+    std::ofstream(folder_ / (base + ".INI")) << SettingsText();
+  }
 }
 
 bool AgentHarness::Spawn() {

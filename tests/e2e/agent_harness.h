@@ -37,6 +37,9 @@ struct AgentOptions {
   std::string exeName = "perimo";
   // Wait until the agent listens on its port (off for agents that must not start).
   bool waitForListener = true;
+  // Write the settings file into the per-user settings folder (with UseUserFolder left at
+  // its default) instead of beside the executable.
+  bool settingsInUserFolder = false;
 };
 
 class AgentHarness {
@@ -61,6 +64,8 @@ class AgentHarness {
   std::filesystem::path Path(const std::string& relative) const { return folder_ / relative; }
   std::filesystem::path windowsFolder() const { return folder_.parent_path() / "run" / "windows"; }
   std::filesystem::path runtimeFolder() const { return folder_.parent_path() / "run"; }
+  // The per-user settings folder ($XDG_DATA_HOME); outside drive C.
+  std::filesystem::path userFolder() const { return folder_.parent_path() / "data"; }
   const std::string& error() const { return error_; }
 
   // Status lines (and headless message boxes) written so far.

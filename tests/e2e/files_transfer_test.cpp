@@ -1,6 +1,7 @@
 // Downloads and uploads as a workstation drives them: a real agent over TCP in framed mode.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -241,6 +242,59 @@ TEST_F(FilesTransferTest, ADroppedConnectionLeavesTheTemporaryFileToTheNextOpeni
   ASSERT_TRUE(ws.Request(Frame(0x13)));
   ws.SetFramed(true);
   EXPECT_EQ(Ask(Payload(0x04, "C:\\Data\\earlier.txt")).value_or(Bytes{}).at(0), kAck);
+  EXPECT_TRUE(NoTemporaryFiles(agent->Path("Data")));
+  EXPECT_EQ(ReadFile(agent->Path("Data/earlier.txt")), "earlier");
+}
+
+TEST_F(FilesTransferTest, AReplacedProgramStaysExecutable) {
+  AgentOptions options;
+  options.files.emplace_back("Bin/start.sh", "#!/bin/sh\nexit 1\n");
+  Boot(options);
+  fs::permissions(agent->Path("Bin/start.sh"), fs::perms(0755));
+  const auto replies = DownloadEx("C:\\Bin\\start.sh", "#!/bin/sh\nexit 0\n");
+  EXPECT_EQ(replies, std::vector<Bytes>(replies.size(), Bytes{kAck}));
+  EXPECT_EQ(fs::status(agent->Path("Bin/start.sh")).permissions(), fs::perms(0755));
+
+  EXPECT_EQ(Ask(Payload(0x01, "C:\\Bin\\start.sh")), Bytes{kAck});
+  Bytes block{0x02};
+  workstation::AppendU32(block, 3);
+  block.insert(block.end(), {'#', '!', '\n'});
+  EXPECT_EQ(Ask(block), Bytes{kAck});
+  EXPECT_EQ(Ask(CloseFrame()), Bytes{kAck});
+  EXPECT_EQ(fs::status(agent->Path("Bin/start.sh")).permissions(), fs::perms(0755));
+}
+
+TEST_F(FilesTransferTest, ExtendedDownloadGivesTheNameInTheLetterCaseSent) {
+  AgentOptions options;
+  options.files.emplace_back("Proj/Main.APP", "old project");
+  Boot(options);
+  const auto replies = DownloadEx("C:\\Proj\\MAIN.app", "new project", "0");
+  EXPECT_EQ(replies, std::vector<Bytes>(replies.size(), Bytes{kAck}));
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(agent->Path("Proj"))) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"MAIN.app"});
+  EXPECT_EQ(ReadFile(agent->Path("Proj/MAIN.app")), "new project");
+}
+
+TEST_F(FilesTransferTest, AFifoIsRefusedForUploadAndTheAgentAnswersOn) {
+  Boot();
+  ASSERT_EQ(::mkfifo(agent->Path("Data/pipe").c_str(), 0600), 0);
+  EXPECT_EQ(ws.Request(Payload(0x04, "C:\\Data\\pipe"), 5000), (Bytes{0x15, 0x05}));
+  EXPECT_EQ(ws.Request(Frame(0x05), 5000), (Bytes{0x15, 0x07}));
+  EXPECT_EQ(ws.Request(Frame(0x80), 5000), Bytes{kAck});
+}
+
+TEST_F(FilesTransferTest, TheAgentsExitRemovesAnOpenDownloadsTemporaryFile) {
+  Boot();
+  Bytes open{0x2D};
+  workstation::AppendU32(open, 50 << 20);
+  const std::string name = "C:\\Data\\earlier.txt";
+  open.insert(open.end(), name.begin(), name.end());
+  ASSERT_EQ(Ask(open), Bytes{kAck});
+  EXPECT_FALSE(NoTemporaryFiles(agent->Path("Data")));
+  EXPECT_EQ(agent->Stop(), 0);
   EXPECT_TRUE(NoTemporaryFiles(agent->Path("Data")));
   EXPECT_EQ(ReadFile(agent->Path("Data/earlier.txt")), "earlier");
 }

@@ -390,5 +390,53 @@ TEST_F(SecurityAgent, SecurityOffLetsEverythingPassInClear) {
   EXPECT_EQ(ws.Request(Frame(0x80)), Bytes{kAck});
 }
 
+TEST_F(SecurityAgent, APreSharedKeyWrittenByTheWorkstationCountsFromTheNextLink) {
+  Boot(LockedAgent(false));
+  auto ws = agent->Connect();
+  EXPECT_EQ(
+      ws.Request(workstation::TextFrame(0x0C, "C:\\perimo.INI\tProtection\tInternalKey\tline 9")),
+      Bytes{kAck});
+  ASSERT_TRUE(ws.SendFrame(Frame(workstation::kOpenSecureLinkCode)));
+  const auto reply = ws.ReadReply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(workstation::LinkKeyFromReply(*reply, kDefaultInternalKey), std::nullopt);
+  const auto key = workstation::LinkKeyFromReply(*reply, u"line 9");
+  ASSERT_TRUE(key);
+  ExpectAgentLinkKey(*key);
+}
+
+// The largest block size the agent allows, in framed and encrypted mode, with every byte a
+// DLE that framing doubles: every upload reply still fits the send buffer.
+TEST_F(SecurityAgent, TheLargestUploadBlocksOfDlesArriveWholeFramedAndEncrypted) {
+  AgentOptions options = LockedAgent();
+  options.ini["Communication"]["PackSize"] = "1000000";
+  const std::string content(200000, '\x10');
+  options.files.emplace_back("Data/dles.bin", content);
+  Boot(std::move(options));
+  EXPECT_TRUE(agent->WaitForLine("PackSize 1000000 lowered to 65511"));
+  auto ws = agent->Connect();
+  SecureLink link;
+  ASSERT_TRUE(workstation::OpenSecureLink(ws, link));
+  ASSERT_EQ(ws.Request(LoginFrame(u"Alice", u"Secret1")), LoginReply(Users()[0].rights));
+  ASSERT_TRUE(ws.Request(Frame(0x13)));
+  ws.SetFramed(true);
+  ASSERT_EQ(ws.Request(workstation::TextFrame(0x04, "C:\\Data\\dles.bin")),
+            (Bytes{kAck, 0x40, 0x0D, 0x03, 0, 0}));
+  std::string received;
+  std::vector<uint32_t> counts;
+  for (int i = 0; i < 10; ++i) {
+    const auto reply = ws.Request(Frame(0x05), 10000);
+    ASSERT_TRUE(reply && reply->size() >= 5 && reply->front() == kAck);
+    const uint32_t count = workstation::ReadU32(*reply, 1);
+    ASSERT_EQ(reply->size(), count + 5u);
+    counts.push_back(count);
+    if (count == 0) break;
+    received.append(reply->begin() + 5, reply->end());
+  }
+  EXPECT_EQ(counts, (std::vector<uint32_t>{65511, 65511, 65511, 3467, 0}));
+  EXPECT_TRUE(received == content);
+  EXPECT_FALSE(agent->HasLine("Reply not sent"));
+}
+
 }  // namespace
 }  // namespace perimo::e2e
