@@ -6,7 +6,9 @@ JOBS       ?= $(shell nproc)
 WERROR     := $(if $(CI),ON,OFF)
 CMAKE_FLAGS := -G Ninja -DPERIMO_WERROR=$(WERROR)
 
-.PHONY: all deps configure build run test asan build-asan test-asan bench fuzz fuzz-smoke format clean
+BUILD_DEB  ?= build-deb
+
+.PHONY: all deps configure build run test asan build-asan test-asan bench fuzz fuzz-smoke format clean deb test-package
 
 all: build
 
@@ -54,8 +56,17 @@ fuzz-smoke: fuzz
 	  rm -rf $$work $$work.log; \
 	done
 
+# Debian packages from the tracked and new files of the tree, built apart from it; the .deb
+# files land in $(BUILD_DEB).
+deb: deps
+	@scripts/build-deb $(BUILD_DEB)
+
+# Builds, checks, installs, runs and purges the packages on this machine (as root).
+test-package: deb
+	@scripts/test-package $(BUILD_DEB)
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_DEB)
