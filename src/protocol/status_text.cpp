@@ -126,6 +126,9 @@ constexpr Entry kBuiltIn[] = {
      u"File %1 is larger than 4 GiB: only its first 4294967295 bytes were sent."},
     {kTextPackSizeLowered,
      u"PackSize %d lowered to %d: a larger upload block would not fit the send buffer."},
+    {kTextPortInUse,
+     u"Port %d is held by another program, such as the perimo service (sudo systemctl disable "
+     u"--now perimo)."},
 };
 
 constexpr bool SortedById() {

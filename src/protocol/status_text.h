@@ -82,7 +82,8 @@ enum StatusTextId : int {
   kTextReplyTooLong,         // %d encoded length, %d capacity
   kTextReceiveFrameTooLong,  // %d limit
   kTextUploadPastFourGiB,    // %1 file name
-  kTextPackSizeLowered       // %d configured, %d used
+  kTextPackSizeLowered,      // %d configured, %d used
+  kTextPortInUse             // %d port
 };
 
 // The text for an identifier; empty when there is none.

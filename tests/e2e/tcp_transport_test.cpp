@@ -176,5 +176,17 @@ TEST_F(TcpTransportTest, SecondStartHandsOverAndEnds) {
   EXPECT_TRUE(agent->Running());
 }
 
+TEST_F(TcpTransportTest, APortHeldByAnotherAgentIsNamed) {
+  AgentOptions options;
+  options.waitForListener = false;
+  options.ini["Remote"]["Port"] = std::to_string(agent->port());
+  AgentHarness second(options);
+  ASSERT_TRUE(second.Start()) << second.error();
+  EXPECT_TRUE(second.WaitForLine("Couldn't create socket"));
+  EXPECT_TRUE(second.WaitForLine("Port " + std::to_string(agent->port()) +
+                                 " is held by another program, such as the perimo service"));
+  EXPECT_EQ(second.Stop(), 0);
+}
+
 }  // namespace
 }  // namespace perimo::e2e

@@ -53,6 +53,10 @@ bool TcpTransport::OpenListener() {
   if (hooks_.messageBox) {
     hooks_.messageBox(StatusText(bindFailed ? kTextCannotCreateSocket : kTextCannotListenSocket));
   }
+  if (error == QAbstractSocket::AddressInUseError) {
+    agent_.AddStatusLine(
+        FormatStatusText(kTextPortInUse, {static_cast<int32_t>(PortNumber(port))}));
+  }
   return false;
 }
 
