@@ -31,39 +31,70 @@ void Compress(uint32_t state[5], const uint8_t* data, size_t blocks) {
 
 namespace sha1 {
 
+namespace {
+
+uint32_t LoadBigEndian(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+// The message schedule kept in a ring of sixteen words: word i replaces word i - 16.
+struct Schedule {
+  uint32_t w[16];
+  uint32_t operator()(int i) {
+    uint32_t& slot = w[i & 15];
+    slot = Rotl(w[(i + 13) & 15] ^ w[(i + 8) & 15] ^ w[(i + 2) & 15] ^ slot, 1);
+    return slot;
+  }
+};
+
+// One step with the five working words passed in rotated roles, so no step moves them: e
+// takes the new value and b its rotation, the rest stay where they are.
+template <int Kind>
+inline void Step(uint32_t a, uint32_t& b, uint32_t c, uint32_t d, uint32_t& e, uint32_t w) {
+  uint32_t f, k;
+  if constexpr (Kind == 0) {
+    f = d ^ (b & (c ^ d));
+    k = 0x5A827999;
+  } else if constexpr (Kind == 1) {
+    f = b ^ c ^ d;
+    k = 0x6ED9EBA1;
+  } else if constexpr (Kind == 2) {
+    f = (b & c) | (d & (b | c));
+    k = 0x8F1BBCDC;
+  } else {
+    f = b ^ c ^ d;
+    k = 0xCA62C1D6;
+  }
+  e += Rotl(a, 5) + f + k + w;
+  b = Rotl(b, 30);
+}
+
+// Twenty steps of one kind: four rounds of the five rotated roles.
+template <int Kind>
+inline void Twenty(uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, uint32_t& e, Schedule& w,
+                   int first) {
+  for (int i = first; i < first + 20; i += 5) {
+    Step<Kind>(a, b, c, d, e, i < 16 ? w.w[i] : w(i));
+    Step<Kind>(e, a, b, c, d, i + 1 < 16 ? w.w[i + 1] : w(i + 1));
+    Step<Kind>(d, e, a, b, c, i + 2 < 16 ? w.w[i + 2] : w(i + 2));
+    Step<Kind>(c, d, e, a, b, i + 3 < 16 ? w.w[i + 3] : w(i + 3));
+    Step<Kind>(b, c, d, e, a, i + 4 < 16 ? w.w[i + 4] : w(i + 4));
+  }
+}
+
+}  // namespace
+
 void CompressPortable(uint32_t state[5], const uint8_t* data, size_t blocks) {
-  for (size_t b = 0; b < blocks; ++b, data += 64) {
-    uint32_t w[80];
-    for (int i = 0; i < 16; ++i) {
-      w[i] = (uint32_t{data[4 * i]} << 24) | (uint32_t{data[4 * i + 1]} << 16) |
-             (uint32_t{data[4 * i + 2]} << 8) | data[4 * i + 3];
-    }
-    for (int i = 16; i < 80; ++i) w[i] = Rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
-    uint32_t a = state[0], bb = state[1], c = state[2], d = state[3], e = state[4];
-    for (int i = 0; i < 80; ++i) {
-      uint32_t f, k;
-      if (i < 20) {
-        f = (bb & c) | (~bb & d);
-        k = 0x5A827999;
-      } else if (i < 40) {
-        f = bb ^ c ^ d;
-        k = 0x6ED9EBA1;
-      } else if (i < 60) {
-        f = (bb & c) | (bb & d) | (c & d);
-        k = 0x8F1BBCDC;
-      } else {
-        f = bb ^ c ^ d;
-        k = 0xCA62C1D6;
-      }
-      const uint32_t t = Rotl(a, 5) + f + e + k + w[i];
-      e = d;
-      d = c;
-      c = Rotl(bb, 30);
-      bb = a;
-      a = t;
-    }
+  for (size_t block = 0; block < blocks; ++block, data += 64) {
+    Schedule w;
+    for (int i = 0; i < 16; ++i) w.w[i] = LoadBigEndian(data + 4 * i);
+    uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
+    Twenty<0>(a, b, c, d, e, w, 0);
+    Twenty<1>(a, b, c, d, e, w, 20);
+    Twenty<2>(a, b, c, d, e, w, 40);
+    Twenty<3>(a, b, c, d, e, w, 60);
     state[0] += a;
-    state[1] += bb;
+    state[1] += b;
     state[2] += c;
     state[3] += d;
     state[4] += e;
