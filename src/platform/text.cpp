@@ -113,9 +113,16 @@ std::u16string FromLatin1(std::string_view bytes) {
   return out;
 }
 
+char NarrowToLatin1(char16_t c) {
+  if (c <= 0xFF) return static_cast<char>(c);
+  // A byte of a non-UTF-8 native name goes back as that byte, so the name can be asked for.
+  if (c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF) return static_cast<char>(c - kEscapeBase);
+  return '?';
+}
+
 std::string ToLatin1(std::u16string_view text) {
   std::string out(text.size(), '\0');
-  for (size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char>(text[i] & 0xFF);
+  for (size_t i = 0; i < text.size(); ++i) out[i] = NarrowToLatin1(text[i]);
   return out;
 }
 

@@ -13,7 +13,10 @@ std::u16string FromUtf8(std::string_view text);
 bool IsValidUtf8(std::string_view text);
 // Each byte is one character, widened unsigned (Latin-1): 0xE9 becomes U+00E9.
 std::u16string FromLatin1(std::string_view bytes);
-// Low byte of each character.
+// One byte a character; a character Latin-1 cannot hold becomes '?' (keeping only its
+// low byte would shift every later field of a reply: U+0100 would become a terminator).
+// The escapes U+DC80..U+DCFF of FromUtf8 become their byte again.
+char NarrowToLatin1(char16_t c);
 std::string ToLatin1(std::u16string_view text);
 // Convenience for ASCII literals and numbers.
 std::u16string Ascii(std::string_view ascii);

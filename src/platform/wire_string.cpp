@@ -1,5 +1,7 @@
 #include "platform/wire_string.h"
 
+#include "platform/text.h"
+
 namespace perimo::platform {
 
 namespace {
@@ -73,7 +75,7 @@ void AppendWireText(std::vector<uint8_t>& out, std::u16string_view text, bool wi
     if (wide) {
       AppendU16(out, c);
     } else {
-      out.push_back(static_cast<uint8_t>(c & 0xFF));
+      out.push_back(static_cast<uint8_t>(NarrowToLatin1(c)));
     }
   }
 }

@@ -30,7 +30,7 @@ std::vector<std::u16string> ReadTabFields(std::span<const uint8_t> payload, bool
 std::vector<std::u16string> ReadTabFieldsZeroEnds(std::span<const uint8_t> payload, bool wide,
                                                   size_t count);
 
-// Appends text: low byte of each character, or 16-bit little-endian units.
+// Appends text: one byte a character ('?' above U+00FF), or 16-bit little-endian units.
 void AppendWireText(std::vector<uint8_t>& out, std::u16string_view text, bool wide);
 // Appends one zero character (one byte, or two when wide).
 void AppendWireZero(std::vector<uint8_t>& out, bool wide);

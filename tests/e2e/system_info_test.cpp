@@ -30,7 +30,8 @@ TEST(SystemInfoE2e, LocaleVersionAndLockAnswerAsConfigured) {
   options.ini["Setup"]["LockDownload"] = "1";
   options.ini["Communication"]["Delay"] = "75";
   options.files = {
-      {"Program Settings.INI", "[OEM]\nProductName=Vextra\n[Install]\nVersion=7.12\n"}};
+      // U+0100 in the name: an 8-bit reply must carry '?', not its low byte 0x00.
+      {"Program Settings.INI", "[OEM]\nProductName=V\xC4\x80xtra\n[Install]\nVersion=7.12\n"}};
   AgentHarness agent(options);
   ASSERT_TRUE(agent.Start()) << agent.error();
   auto ws = agent.Connect();
@@ -39,7 +40,7 @@ TEST(SystemInfoE2e, LocaleVersionAndLockAnswerAsConfigured) {
   auto product = ws.Request(Frame(0x14));
   ASSERT_TRUE(product);
   const std::string text(product->begin(), product->end());
-  EXPECT_EQ(text.substr(0, 19), std::string("\x06Vextra v7.1\0"
+  EXPECT_EQ(text.substr(0, 19), std::string("\x06V?xtra v7.1\0"
                                             "7.12\0\0",
                                             19));
   EXPECT_NE(text.find(std::string("\0"

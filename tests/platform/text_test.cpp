@@ -19,9 +19,10 @@ TEST(Text, InvalidUtf8BytesSurviveTheRoundTrip) {
   EXPECT_EQ(ToUtf8(u"\xD800"), "\xEF\xBF\xBD");  // a lone surrogate becomes U+FFFD
 }
 
-TEST(Text, Latin1WidensUnsignedAndNarrowsToTheLowByte) {
+TEST(Text, Latin1WidensUnsignedAndNarrowsAboveFfToQuestionMark) {
   EXPECT_EQ(FromLatin1("\xE9\x80\xFF"), u"\u00E9\u0080\u00FF");
-  EXPECT_EQ(ToLatin1(u"\u00E9\u0141A"), "\xE9\x41\x41");
+  EXPECT_EQ(ToLatin1(u"\u00E9\u00FF\u0100\u0141\uFFFFA"), "\xE9\xFF???A");
+  EXPECT_EQ(ToLatin1(FromUtf8("caf\xE9\xC4\x80")), "caf\xE9?");  // a raw byte, then U+0100
 }
 
 TEST(Text, CaseFoldingCoversAsciiAndLatin1Letters) {

@@ -48,14 +48,14 @@ TEST(WireString, ZeroEndsFieldTextButNotTheField) {
   EXPECT_EQ(fields, (std::vector<std::u16string>{u"r", u"k", u"v"}));
 }
 
-TEST(WireString, RepliesNarrowOrWriteLittleEndianUnits) {
+TEST(WireString, RepliesNarrowToQuestionMarkOrWriteLittleEndianUnits) {
   std::vector<uint8_t> out;
   AppendWireText(out, u"\u00E9\u0141", false);
   AppendWireZero(out, false);
   AppendWireText(out, u"\u0141", true);
   AppendWireZero(out, true);
   AppendU32(out, 0x11223344);
-  EXPECT_EQ(out, (std::vector<uint8_t>{0xE9, 0x41, 0, 0x41, 0x01, 0, 0, 0x44, 0x33, 0x22, 0x11}));
+  EXPECT_EQ(out, (std::vector<uint8_t>{0xE9, '?', 0, 0x41, 0x01, 0, 0, 0x44, 0x33, 0x22, 0x11}));
   EXPECT_EQ(LoadU32(&out[7]), 0x11223344u);
   AppendU64(out, 0x0102030405060708ULL);
   EXPECT_EQ(out[11], 0x08);

@@ -94,6 +94,14 @@ TEST_F(SystemInfoTest, ProductVersionReadsTheSuiteSettingsBesideTheAgent) {
   EXPECT_EQ(reply.substr(0, 22), "\x06" + Fields({"Vextra v6.1+SP2", "7.12"}));
 }
 
+TEST_F(SystemInfoTest, ProductNameOutsideLatin1NarrowsToQuestionMarksKeepingTheFields) {
+  // U+0100 and U+0141 in UTF-8; their low bytes (0x00, 0x41) must not reach the wire.
+  std::ofstream(folder / "Program Settings.INI")
+      << "\xEF\xBB\xBF[OEM]\nProductName=V\xC4\x80x\xC5\x81tra\n";
+  const std::string reply = Ask(0x14);
+  EXPECT_EQ(reply.substr(0, 20), "\x06" + Fields({"V?x?tra v1.0", "7.12", ""}));
+}
+
 TEST(SystemInfo, InstallVersionIsReadLikeAFractionAndPrintedWithOneDigit) {
   EXPECT_EQ(FormatInstallVersion(u"7.12", 0), "v7.1");
   EXPECT_EQ(FormatInstallVersion(u"  6.15b", 0), "v6.2");
