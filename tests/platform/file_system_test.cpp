@@ -66,9 +66,9 @@ TEST_F(FileSystemTest, DirectoriesAreCreatedOneLevelAndRemovedWhenEmpty) {
   EXPECT_TRUE(CreateDirectory(u"D:\\NewDir"));
   EXPECT_TRUE(std::filesystem::is_directory(folder_ / "NewDir"));
   EXPECT_FALSE(CreateDirectory(u"D:\\newdir"));
-  EXPECT_EQ(FileErrorCause(errno), 80u);
+  EXPECT_EQ(errno, EEXIST);
   EXPECT_FALSE(CreateDirectory(u"D:\\a\\b"));
-  EXPECT_EQ(FileErrorCause(errno), 2u);
+  EXPECT_EQ(errno, ENOENT);
   folder_.Write("NewDir/x", "");
   EXPECT_FALSE(RemoveDirectory(u"D:\\newdir"));
   EXPECT_TRUE(DeleteFile(u"D:\\NEWDIR\\X"));
@@ -80,7 +80,7 @@ TEST_F(FileSystemTest, MoveRespectsReplaceAndCanChangeLetterCase) {
   folder_.Write("a.txt", "A");
   folder_.Write("b.txt", "B");
   EXPECT_FALSE(MoveFile(u"D:\\a.txt", u"D:\\B.TXT", false));
-  EXPECT_EQ(FileErrorCause(errno), 80u);
+  EXPECT_EQ(errno, EEXIST);
   EXPECT_TRUE(MoveFile(u"D:\\a.txt", u"D:\\B.TXT", true));
   EXPECT_EQ(folder_.Read("b.txt"), "A");
   EXPECT_TRUE(MoveFile(u"D:\\b.txt", u"D:\\B.Txt", false));
@@ -132,19 +132,22 @@ TEST_F(FileSystemTest, OpenFileAndFreeSpaceWorkOnWirePaths) {
   EXPECT_GT(FreeDiskSpace(u"D:\\").value_or(0), 0u);
 }
 
-TEST(FileErrorCause, MapsErrnoToWindowsErrors) {
-  EXPECT_EQ(FileErrorCause(ENOENT), 2u);
-  EXPECT_EQ(FileErrorCause(ENOTDIR), 3u);
-  EXPECT_EQ(FileErrorCause(EMFILE), 4u);
-  EXPECT_EQ(FileErrorCause(EACCES), 5u);
-  EXPECT_EQ(FileErrorCause(EPERM), 5u);
-  EXPECT_EQ(FileErrorCause(EBADF), 6u);
-  EXPECT_EQ(FileErrorCause(EIO), 10u);
-  EXPECT_EQ(FileErrorCause(ETXTBSY), 11u);
-  EXPECT_EQ(FileErrorCause(ENOSPC), 13u);
-  EXPECT_EQ(FileErrorCause(EFBIG), 13u);
-  EXPECT_EQ(FileErrorCause(ENAMETOOLONG), 206u);
-  EXPECT_EQ(FileErrorCause(EPROTO), 31u);
+TEST(FileErrorCause, EveryErrnoMapsIntoTheCauseTable) {
+  const struct {
+    int err;
+    uint32_t cause;
+  } cases[] = {
+      {0, 1},          {ENOENT, 2}, {ENOTDIR, 3}, {ELOOP, 3},   {ENAMETOOLONG, 3}, {EMFILE, 4},
+      {ENFILE, 4},     {EACCES, 5}, {EPERM, 5},   {EROFS, 5},   {EISDIR, 5},       {EEXIST, 5},
+      {ENOTEMPTY, 5},  {EBADF, 6},  {EMLINK, 8},  {ESPIPE, 9},  {EIO, 10},         {ENXIO, 10},
+      {ETXTBSY, 11},   {EBUSY, 11}, {EAGAIN, 12}, {ENOLCK, 12}, {ENOSPC, 13},      {EFBIG, 13},
+      {EDQUOT, 13},    {ENOMEM, 1}, {EINVAL, 1},  {EXDEV, 1},   {EPROTO, 1},       {EINTR, 1},
+      {ECONNRESET, 1}, {-1, 1},     {100000, 1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FileErrorCause(c.err), c.cause) << "errno " << c.err;
+  for (int err = -10; err < 4096; ++err) {
+    EXPECT_LE(FileErrorCause(err), 14u) << "errno " << err;
+  }
 }
 
 }  // namespace
