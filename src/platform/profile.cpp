@@ -174,11 +174,18 @@ Block FindSection(const Document& doc, std::u16string_view section) {
   return block;
 }
 
-std::optional<size_t> FindKey(const Document& doc, const Block& block, std::u16string_view key) {
+// A read finds only key lines; a write also takes a line that holds just the key's name
+// (no '=') and turns it into key=value.
+std::optional<size_t> FindKey(const Document& doc, const Block& block, std::u16string_view key,
+                              bool forWrite = false) {
   key = Trim(key);
   for (size_t i = block.begin; i < block.end; ++i) {
     const ParsedLine parsed = Parse(doc.lines[i].text);
     if (parsed.kind == ParsedLine::kKey && EqualsIgnoreCase(parsed.name, key)) return i;
+    if (forWrite && parsed.kind == ParsedLine::kOther && !key.empty()) {
+      const std::u16string_view text = doc.lines[i].text;
+      if (EqualsIgnoreCase(Trim(text.substr(0, text.find(u'\0'))), key)) return i;
+    }
   }
   return std::nullopt;
 }
@@ -201,9 +208,10 @@ uint32_t CopyOut(std::u16string_view value, std::u16string& out, uint32_t buffer
   return static_cast<uint32_t>(count);
 }
 
+// A default loses its trailing blanks, then its quotes, as a value from the file does.
 std::u16string_view TrimDefault(std::u16string_view value) {
   while (!value.empty() && value.back() == u' ') value.remove_suffix(1);
-  return value;
+  return StripQuotes(value);
 }
 
 // Decimal, or "0x" hexadecimal, "0o" octal, "0b" binary; an optional sign; the digits end
@@ -241,10 +249,15 @@ bool Write(const std::optional<std::string>& nativePath, std::u16string_view sec
   const std::u16string entry = std::u16string(Trim(key)) + u"=" + std::u16string(value);
   const Block block = FindSection(doc, section);
   if (block.found) {
-    if (const auto line = FindKey(doc, block, key)) {
+    if (const auto line = FindKey(doc, block, key, true)) {
       const ParsedLine parsed = Parse(doc.lines[*line].text);
-      if (parsed.value == value) return true;  // nothing changes: leave the file as it is
-      doc.lines[*line].text = std::u16string(parsed.name) + u"=" + std::u16string(value);
+      if (parsed.kind == ParsedLine::kKey && parsed.value == value) {
+        return true;  // nothing changes: leave the file as it is
+      }
+      const std::u16string_view text = doc.lines[*line].text;
+      const std::u16string_view name =
+          parsed.kind == ParsedLine::kKey ? parsed.name : Trim(text.substr(0, text.find(u'\0')));
+      doc.lines[*line].text = std::u16string(name) + u"=" + std::u16string(value);
     } else {
       size_t at = block.begin;  // after the section's last non-blank line
       for (size_t i = block.begin; i < block.end; ++i) {

@@ -94,6 +94,48 @@ TEST_F(ProfileTest, WritesAsRecorded) {
   }
 }
 
+// Rules the recorded tables do not cover.
+TEST_F(ProfileTest, QuotedDefaultsLoseTheirQuotesAndTheirCount) {
+  const struct {
+    std::u16string_view defaultValue;
+    uint32_t size;
+    std::u16string_view expect;
+  } cases[] = {
+      {u"\"dflt\"", 256, u"dflt"},   {u"'dflt'", 256, u"dflt"},
+      {u"\"dflt\"  ", 256, u"dflt"}, {u"\" a b \"", 256, u" a b "},
+      {u"\"\"", 256, u""},           {u"\"dflt'", 256, u"\"dflt'"},
+      {u"\"", 256, u"\""},           {u"\"DefaultValue\"", 5, u"Defa"},
+  };
+  folder_.Write("case.ini", "[S]\r\n");
+  for (const auto& c : cases) {
+    std::u16string out;
+    const uint32_t count =
+        GetPrivateProfileString(u"S", u"x", c.defaultValue, out, c.size, WirePath("case.ini"));
+    EXPECT_EQ(out, c.expect) << ToUtf8(c.defaultValue);
+    EXPECT_EQ(count, c.expect.size()) << ToUtf8(c.defaultValue);
+  }
+}
+
+TEST_F(ProfileTest, WriteTurnsALineWithoutEqualsIntoTheKey) {
+  const struct {
+    const char* before;
+    std::u16string_view key;
+    const char* after;
+  } cases[] = {
+      {"[S]\r\njustkey\r\nk=v\r\n", u"justkey", "[S]\r\njustkey=new\r\nk=v\r\n"},
+      {"[S]\r\n  JustKey \r\n[T]\r\n", u"justkey", "[S]\r\nJustKey=new\r\n[T]\r\n"},
+      // Only inside the section written to, and the first match wins.
+      {"justkey\r\n[S]\r\nk\r\nk=v\r\n", u"k", "justkey\r\n[S]\r\nk=new\r\nk=v\r\n"},
+      {"[S]\r\n\r\nk=v\r\n", u"", "[S]\r\n\r\nk=v\r\n=new\r\n"},  // a blank line is no key
+  };
+  for (const auto& c : cases) {
+    folder_.Write("case.ini", c.before);
+    ASSERT_TRUE(WritePrivateProfileString(u"S", c.key, u"new", WirePath("case.ini")));
+    EXPECT_EQ(folder_.Read("case.ini"), c.after) << c.before;
+    EXPECT_EQ(ReadProfileString(u"S", c.key, u"<d>", WirePath("case.ini")), u"new") << c.before;
+  }
+}
+
 TEST_F(ProfileTest, KeepsTheEncodingAndLineEndsOfTheFile) {
   folder_.Write("wide.ini", std::string("\xFF\xFE[\0S\0]\0\n\0k\0=\0\xE9\0\n\0", 18));
   EXPECT_EQ(ReadProfileString(u"S", u"k", u"", WirePath("wide.ini")), u"\u00E9");
