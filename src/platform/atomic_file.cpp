@@ -45,7 +45,7 @@ void SyncFolder(const std::string& folder) {
 }  // namespace
 
 int CreateUniqueFile(const std::string& nativeFolder, std::string_view prefix,
-                     std::string_view suffix, int hexDigits, std::string& name) {
+                     std::string_view suffix, int hexDigits, std::string& name, unsigned mode) {
   const std::string folder = nativeFolder.empty() ? "." : nativeFolder;
   const std::string separator = folder.back() == '/' ? "" : "/";
   const uint32_t mask = hexDigits >= 8 ? 0xFFFFFFFFu : (1u << (4 * hexDigits)) - 1;
@@ -55,8 +55,8 @@ int CreateUniqueFile(const std::string& nativeFolder, std::string_view prefix,
     char digits[16];
     snprintf(digits, sizeof digits, "%0*X", hexDigits, static_cast<unsigned>((start + i) & mask));
     std::string candidate = std::string(prefix) + digits + std::string(suffix);
-    const int fd =
-        open((folder + separator + candidate).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = open((folder + separator + candidate).c_str(),
+                        O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
     if (fd >= 0) {
       name = std::move(candidate);
       return fd;
@@ -67,7 +67,8 @@ int CreateUniqueFile(const std::string& nativeFolder, std::string_view prefix,
   return -1;
 }
 
-bool ReplaceFileAtomically(const std::string& nativePath, std::string_view contents) {
+bool ReplaceFileAtomically(const std::string& nativePath, std::string_view contents,
+                           unsigned newFileMode) {
   std::string target = nativePath;
   struct stat st;
   const bool existed = lstat(nativePath.c_str(), &st) == 0;
@@ -91,7 +92,10 @@ bool ReplaceFileAtomically(const std::string& nativePath, std::string_view conte
   const std::string base =
       (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, 200);
   std::string tempName;
-  const int fd = CreateUniqueFile(folder, "." + base + ".", ".tmp", 8, tempName);
+  // The temporary file starts with the narrower of the two modes: it may already hold the
+  // contents of a file others may not read.
+  const unsigned tempMode = targetExists ? (st.st_mode & newFileMode & 0777) : newFileMode;
+  const int fd = CreateUniqueFile(folder, "." + base + ".", ".tmp", 8, tempName, tempMode);
   if (fd < 0) return false;
   const std::string tempPath = folder + "/" + tempName;
   int failure = 0;

@@ -8,15 +8,18 @@
 namespace perimo::platform {
 
 // Creates prefix + <hexDigits random upper-case hex digits> + suffix in the folder with
-// O_EXCL, mode 0666 less the umask. Returns the open descriptor (read-write, close-on-exec)
-// and sets name to the file name; -1 with errno set when no name could be had.
+// O_EXCL, the given mode less the umask. Returns the open descriptor (read-write,
+// close-on-exec) and sets name to the file name; -1 with errno set when no name could be had.
 int CreateUniqueFile(const std::string& nativeFolder, std::string_view prefix,
-                     std::string_view suffix, int hexDigits, std::string& name);
+                     std::string_view suffix, int hexDigits, std::string& name,
+                     unsigned mode = 0666);
 
 // Writes contents to a sibling temporary file, flushes it to disk and renames it over the
-// file (following a symbolic link to its target), keeping an existing file's mode. On
-// failure the earlier file is untouched, the temporary file removed and errno set.
-bool ReplaceFileAtomically(const std::string& nativePath, std::string_view contents);
+// file (following a symbolic link to its target), keeping an existing file's mode; a new
+// file gets newFileMode less the umask. On failure the earlier file is untouched, the
+// temporary file removed and errno set.
+bool ReplaceFileAtomically(const std::string& nativePath, std::string_view contents,
+                           unsigned newFileMode = 0666);
 
 // Reads a whole regular file of at most maxBytes; false with errno set when it cannot be
 // read (EINVAL for a device, FIFO or folder, EFBIG when it is larger).

@@ -141,8 +141,9 @@ bool SaveUsers(std::u16string_view wirePath, const UserList& users, bool securit
   const auto native = platform::ToNativePath(wirePath);
   if (!native || native->empty()) return false;
   const std::vector<uint8_t> bytes = SerializeUsersFile(users, securityEnabled);
+  // Its scrambling is reversible: a new file is for the agent's account only.
   return platform::ReplaceFileAtomically(
-      *native, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+      *native, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), 0600);
 }
 
 void LoadUsers(AgentState& agent) {

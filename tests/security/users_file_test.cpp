@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -107,6 +108,21 @@ TEST_F(UsersFileOnDisk, LongNamesAndWideCharactersSurviveAsBytes) {
   EXPECT_EQ(loaded[0].rights, (Rights{1, 1, 0, 0, 1}));
   EXPECT_EQ(loaded[1].userName, u"Aukasz");  // U+0141 keeps its low byte 0x41
   EXPECT_EQ(loaded[1].password, u"");
+}
+
+TEST_F(UsersFileOnDisk, NewFileIsForItsOwnerOnlyAndAnExistingFileKeepsItsMode) {
+  const mode_t oldMask = umask(0);  // even the widest umask gives a new file 0600
+  const bool saved = SaveUsers(path, {{u"admin", u"secret", {1, 1, 1, 1, 1}}}, true);
+  umask(oldMask);
+  ASSERT_TRUE(saved);
+  struct stat st {};
+  ASSERT_EQ(stat((folder / "Users.dat").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+  ASSERT_EQ(chmod((folder / "Users.dat").c_str(), 0640), 0);
+  ASSERT_TRUE(SaveUsers(path, {}, false));
+  ASSERT_EQ(stat((folder / "Users.dat").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 TEST_F(UsersFileOnDisk, MissingFileGivesNoUsersAndSecurityOff) {
