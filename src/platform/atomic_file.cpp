@@ -42,6 +42,36 @@ void SyncFolder(const std::string& folder) {
   close(fd);
 }
 
+// True when the folder, not the disk, refused: the file itself may still be writable.
+bool FolderRefused(int err) {
+  return err == EACCES || err == EPERM;
+}
+
+// Without a sibling file the contents are written over the file where it is. The space is
+// reserved first so that a full disk fails before the first byte changes; nothing reports
+// success before the data is on disk.
+bool RewriteInPlace(const std::string& path, std::string_view contents) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st;
+  int failure = 0;
+  if (fstat(fd, &st) != 0) {
+    failure = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    failure = EINVAL;
+  } else if (!contents.empty()) {
+    failure = posix_fallocate(fd, 0, static_cast<off_t>(contents.size()));
+    if (failure == EOPNOTSUPP || failure == EINVAL) failure = 0;  // the file system cannot
+  }
+  if (failure == 0 && (!WriteAll(fd, contents) ||
+                       ftruncate(fd, static_cast<off_t>(contents.size())) != 0 || fsync(fd) != 0)) {
+    failure = errno;
+  }
+  if (close(fd) != 0 && failure == 0) failure = errno;
+  errno = failure;
+  return failure == 0;
+}
+
 }  // namespace
 
 int CreateUniqueFile(const std::string& nativeFolder, std::string_view prefix,
@@ -96,7 +126,10 @@ bool ReplaceFileAtomically(const std::string& nativePath, std::string_view conte
   // contents of a file others may not read.
   const unsigned tempMode = targetExists ? (st.st_mode & newFileMode & 0777) : newFileMode;
   const int fd = CreateUniqueFile(folder, "." + base + ".", ".tmp", 8, tempName, tempMode);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    // A folder the agent may not write can still hold a settings file it may write.
+    return targetExists && FolderRefused(errno) && RewriteInPlace(target, contents);
+  }
   const std::string tempPath = folder + "/" + tempName;
   int failure = 0;
   if (targetExists && geteuid() == 0 && fchown(fd, st.st_uid, st.st_gid) != 0) {
@@ -107,12 +140,17 @@ bool ReplaceFileAtomically(const std::string& nativePath, std::string_view conte
     failure = errno;  // a full disk or a file-size limit ends up here
   }
   if (close(fd) != 0 && failure == 0) failure = errno;
-  if (failure == 0 && rename(tempPath.c_str(), target.c_str()) != 0) failure = errno;
+  bool renameRefused = false;
+  if (failure == 0 && rename(tempPath.c_str(), target.c_str()) != 0) {
+    failure = errno;
+    renameRefused = FolderRefused(failure);  // a sticky folder, the file someone else's
+  }
   if (failure == 0) {
     SyncFolder(folder);
     return true;
   }
   unlink(tempPath.c_str());
+  if (renameRefused) return RewriteInPlace(target, contents);
   errno = failure;
   return false;
 }
