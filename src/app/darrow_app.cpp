@@ -119,7 +119,7 @@ bool CDarrowApp::InitInstance() {
   mainFrame_ = std::make_unique<CMainFrame>(*this);
   if (!mainFrame_->Create()) return false;
 
-  LoadUsers(agent_);
+  LoadUsers(agent_.paths.usersFilePath, agent_.users, agent_.login.securityEnabled);
   AskToConfigureSecurity();
   return true;
 }
@@ -130,7 +130,7 @@ void CDarrowApp::AskToConfigureSecurity() {
       MessageBoxAnswer::kYes) {
     if (runUserListDialog) {
       runUserListDialog();
-      SaveUsers(agent_);
+      SaveUsers(agent_.paths.usersFilePath, agent_.users, agent_.login.securityEnabled);
     }
     return;
   }

@@ -296,7 +296,7 @@ void OpenDownload(Request& request) {
     return;
   }
   const std::u16string path = pf::ResolveTargetPath(name, agent.paths.exeDir);
-  if (RightForPath(agent, path) == 0) {
+  if (RightForPath(agent.login, agent.paths.exeDir, path) == 0) {
     RejectFrame(agent, request.connection, request.reply);
     return;
   }
@@ -385,7 +385,7 @@ void OpenDownloadEx(Request& request, bool replyOn) {
     return;
   }
   std::u16string target = pf::ResolveTargetPath(name, agent.paths.exeDir);
-  if (RightForPath(agent, target) == 0) {
+  if (RightForPath(agent.login, agent.paths.exeDir, target) == 0) {
     RejectFrame(agent, request.connection, request.reply);
     return;
   }
@@ -575,7 +575,7 @@ void CloseDownload(Request& request, bool replyOn) {
 void OpenUpload(Request& request) {
   AgentState& agent = request.agent;
   TransferState& transfer = agent.transfer;
-  if (MayGetFromTarget(agent) == 0) {
+  if (MayGetFromTarget(agent.login) == 0) {
     RejectFrame(agent, request.connection, request.reply);
     return;
   }

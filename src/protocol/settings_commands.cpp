@@ -184,7 +184,7 @@ void RemoveDirectory(Request& request) {
     request.Reply({kNak, kNakBadDirectory});
     return;
   }
-  if (RightForPath(agent, name) == 0) {
+  if (RightForPath(agent.login, agent.paths.exeDir, name) == 0) {
     RejectFrame(agent, request.connection, request.reply);
     return;
   }

@@ -5,7 +5,6 @@
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "platform/text.h"
-#include "protocol/agent_state.h"
 
 namespace perimo {
 namespace {
@@ -20,13 +19,15 @@ bool StartsWithIgnoringCase(std::u16string_view text, std::u16string_view prefix
 
 }  // namespace
 
-uint16_t RightForPath(const AgentState& agent, std::u16string_view path) {
-  if (!agent.login.securityEnabled) return 1;
-  const Rights& rights = agent.login.loggedInRights;
+uint16_t RightForPath(const LoginState& login, std::u16string_view exeDir,
+                      std::u16string_view path) {
+  if (!login.securityEnabled) return 1;
+  const Rights& rights = login.loggedInRights;
+  const std::u16string agentDir(exeDir);
 
   std::u16string projectDir;
   platform::GetPrivateProfileString(u"Application", u"Directory", u"", projectDir,
-                                    kProjectDirBufferChars, agent.paths.exeDir + u"\\CEApp.INI");
+                                    kProjectDirBufferChars, agentDir + u"\\CEApp.INI");
   // The directory itself is not inside the project: it must be shorter than the path.
   if (projectDir.size() < path.size() && StartsWithIgnoringCase(path, projectDir)) {
     return rights[kSendToTarget];
@@ -34,20 +35,20 @@ uint16_t RightForPath(const AgentState& agent, std::u16string_view path) {
 
   // The system folders sit beside the agent's folder; no separator follows their names, so
   // "Binaries" falls under them as well.
-  const std::u16string bin = platform::ResolveTargetPath(u"Bin", agent.paths.exeDir);
-  const std::u16string drv = platform::ResolveTargetPath(u"Drv", agent.paths.exeDir);
+  const std::u16string bin = platform::ResolveTargetPath(u"Bin", agentDir);
+  const std::u16string drv = platform::ResolveTargetPath(u"Drv", agentDir);
   if (StartsWithIgnoringCase(path, bin) || StartsWithIgnoringCase(path, drv)) {
     return rights[kInstallSystemFiles];
   }
   return rights[kSendFile];
 }
 
-uint16_t MayGetFromTarget(const AgentState& agent) {
-  return agent.login.securityEnabled ? agent.login.loggedInRights[kGetFromTarget] : 1;
+uint16_t MayGetFromTarget(const LoginState& login) {
+  return login.securityEnabled ? login.loggedInRights[kGetFromTarget] : 1;
 }
 
-uint16_t MayRunStop(const AgentState& agent) {
-  return agent.login.securityEnabled ? agent.login.loggedInRights[kRunStop] : 1;
+uint16_t MayRunStop(const LoginState& login) {
+  return login.securityEnabled ? login.loggedInRights[kRunStop] : 1;
 }
 
 }  // namespace perimo

@@ -10,7 +10,6 @@
 
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
-#include "protocol/agent_state.h"
 
 namespace perimo {
 namespace {
@@ -144,14 +143,6 @@ bool SaveUsers(std::u16string_view wirePath, const UserList& users, bool securit
   // Its scrambling is reversible: a new file is for the agent's account only.
   return platform::ReplaceFileAtomically(
       *native, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), 0600);
-}
-
-void LoadUsers(AgentState& agent) {
-  LoadUsers(agent.paths.usersFilePath, agent.users, agent.login.securityEnabled);
-}
-
-bool SaveUsers(const AgentState& agent) {
-  return SaveUsers(agent.paths.usersFilePath, agent.users, agent.login.securityEnabled);
 }
 
 }  // namespace perimo

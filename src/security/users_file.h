@@ -17,8 +17,6 @@
 
 namespace perimo {
 
-struct AgentState;
-
 constexpr size_t kScrambledFieldSize = 32;
 constexpr size_t kUsersFileHeaderSize = 6;
 constexpr size_t kUserRecordSize = 74;
@@ -46,9 +44,5 @@ void LoadUsers(std::u16string_view wirePath, UserList& users, bool& securityEnab
 // Writes a sibling temporary file and renames it over the users file, so a failed save
 // leaves the earlier file as it was. False when the file could not be written.
 bool SaveUsers(std::u16string_view wirePath, const UserList& users, bool securityEnabled);
-
-// The same on the agent's own users file (paths.usersFilePath, users, login state).
-void LoadUsers(AgentState& agent);
-bool SaveUsers(const AgentState& agent);
 
 }  // namespace perimo
