@@ -140,7 +140,9 @@ TEST_F(FilesTransferTest, ExtendedDownloadWithSequenceNumbersReplacesTheFile) {
   const auto replies = DownloadEx("C:\\data\\EARLIER.TXT", content, "0");
   EXPECT_EQ(replies, std::vector<Bytes>(replies.size(), Bytes{kAck}));
   EXPECT_EQ(replies.size(), 1u + 2 + 1);
-  EXPECT_EQ(ReadFile(agent->Path("Data/earlier.txt")), content);
+  // The replaced file takes the letter case the workstation sent.
+  EXPECT_EQ(ReadFile(agent->Path("Data/EARLIER.TXT")), content);
+  EXPECT_FALSE(std::filesystem::exists(agent->Path("Data/earlier.txt")));
   EXPECT_TRUE(NoTemporaryFiles(agent->Path("Data")));
 }
 
