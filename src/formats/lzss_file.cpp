@@ -74,8 +74,8 @@ size_t CLzssFile::Decode(uint8_t* out, size_t count) {
 void CLzssFile::Begin() {
   started_ = true;
   lookAhead_ = filled_;
-  matcher_->Start(1);
   position_ = 1;
+  matcher_->InsertNext();
   matchLength_ = 0;
   matchPosition_ = 0;
   replaceLeft_ = 0;
@@ -101,14 +101,17 @@ void CLzssFile::SendToken() {
 // is matched.
 void CLzssFile::Advance(int byte) {
   const unsigned incoming = (position_ + kLzssLookAhead) & kLzssWindowMask;
-  matcher_->Remove(incoming);
   if (byte < 0) {
     --lookAhead_;
   } else {
     matcher_->Set(incoming, static_cast<uint8_t>(byte));
   }
   position_ = (position_ + 1) & kLzssWindowMask;
-  if (lookAhead_ > 0) matchLength_ = matcher_->Add(position_, &matchPosition_);
+  if (lookAhead_ > 0) {
+    // Only a token's first string is searched; every string is chained for later ones.
+    if (replaceLeft_ == 1) matchLength_ = matcher_->LongestForNext(&matchPosition_);
+    matcher_->InsertNext();
+  }
   if (--replaceLeft_ == 0 && lookAhead_ > 0) SendToken();
 }
 

@@ -8,7 +8,8 @@ namespace {
 uint64_t LoadBigEndian64(const uint8_t* p) {
   uint64_t word;
   std::memcpy(&word, p, sizeof word);
-  return __builtin_bswap64(word);
+  if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) word = __builtin_bswap64(word);
+  return word;
 }
 
 static_assert(kLzssLookAhead == 17, "CommonPrefix compares two words and one byte");
@@ -26,7 +27,8 @@ int CommonPrefix(const uint8_t* a, const uint8_t* b) {
 
 LzssMatcher::LzssMatcher() {
   std::memset(window_, 0, sizeof window_);
-  std::memset(tree_, 0, sizeof tree_);
+  std::memset(head_, 0, sizeof head_);
+  std::memset(previous_, 0, sizeof previous_);
 }
 
 void LzssMatcher::Set(unsigned position, uint8_t byte) {
@@ -35,81 +37,32 @@ void LzssMatcher::Set(unsigned position, uint8_t byte) {
   if (position < static_cast<unsigned>(kLzssLookAhead)) window_[kLzssWindowSize + position] = byte;
 }
 
-void LzssMatcher::Start(unsigned position) {
-  tree_[kTreeRoot].larger = static_cast<uint16_t>(position);
-  tree_[position] = Node{kTreeRoot, kUnused, kUnused};
+void LzssMatcher::InsertNext() {
+  const uint32_t number = ++inserted_;
+  const unsigned slot = number & kLzssWindowMask;
+  if (slot == 0) return;
+  uint32_t& head = head_[Key(slot)];
+  previous_[slot] = head;
+  head = number;
 }
 
-int LzssMatcher::Add(unsigned position, int* matchPosition) {
-  if (position == kUnused) return 0;
-  const uint8_t* fresh = &window_[position];
-  unsigned test = tree_[kTreeRoot].larger;
-  int matchLength = 0;
-  for (;;) {
-    const uint8_t* old = &window_[test];
-    int i = CommonPrefix(fresh, old);
-    const int delta = i < kLzssLookAhead ? fresh[i] - old[i] : 0;
-    if (i >= matchLength) {
-      matchLength = i;
-      *matchPosition = static_cast<int>(test);
-      if (matchLength >= kLzssLookAhead) {
-        // Same string: the newer position takes the older one's place in the tree.
-        Replace(test, position);
-        return matchLength;
-      }
+int LzssMatcher::LongestForNext(int* matchPosition) const {
+  const uint32_t number = inserted_ + 1;
+  const uint8_t* fresh = &window_[number & kLzssWindowMask];
+  int best = 0;
+  uint32_t candidate = head_[Key(number & kLzssWindowMask)];
+  for (int tries = 0; candidate != 0 && number - candidate <= kReach && tries < kMaxCandidates;
+       ++tries) {
+    const unsigned slot = candidate & kLzssWindowMask;
+    const int length = CommonPrefix(fresh, &window_[slot]);
+    if (length > best) {
+      best = length;
+      *matchPosition = static_cast<int>(slot);
+      if (best == kLzssLookAhead) break;
     }
-    uint16_t& child = delta >= 0 ? tree_[test].larger : tree_[test].smaller;
-    if (child == kUnused) {
-      child = static_cast<uint16_t>(position);
-      tree_[position] = Node{static_cast<uint16_t>(test), kUnused, kUnused};
-      return matchLength;
-    }
-    test = child;
+    candidate = previous_[slot];
   }
-}
-
-void LzssMatcher::Remove(unsigned position) {
-  if (position == kUnused || tree_[position].parent == kUnused) return;
-  if (tree_[position].larger == kUnused) {
-    Contract(position, tree_[position].smaller);
-  } else if (tree_[position].smaller == kUnused) {
-    Contract(position, tree_[position].larger);
-  } else {
-    const unsigned replacement = Predecessor(position);
-    Remove(replacement);
-    Replace(position, replacement);
-  }
-}
-
-// Lets the node's only child take its place.
-void LzssMatcher::Contract(unsigned oldNode, unsigned newNode) {
-  const unsigned parent = tree_[oldNode].parent;
-  tree_[newNode].parent = static_cast<uint16_t>(parent);
-  if (tree_[parent].larger == oldNode) {
-    tree_[parent].larger = static_cast<uint16_t>(newNode);
-  } else {
-    tree_[parent].smaller = static_cast<uint16_t>(newNode);
-  }
-  tree_[oldNode].parent = kUnused;
-}
-
-void LzssMatcher::Replace(unsigned oldNode, unsigned newNode) {
-  const unsigned parent = tree_[oldNode].parent;
-  if (tree_[parent].smaller == oldNode) {
-    tree_[parent].smaller = static_cast<uint16_t>(newNode);
-  } else {
-    tree_[parent].larger = static_cast<uint16_t>(newNode);
-  }
-  tree_[newNode] = tree_[oldNode];
-  tree_[tree_[newNode].smaller].parent = static_cast<uint16_t>(newNode);
-  tree_[tree_[newNode].larger].parent = static_cast<uint16_t>(newNode);
-  tree_[oldNode].parent = kUnused;
-}
-
-unsigned LzssMatcher::Predecessor(unsigned node) const {
-  unsigned next = tree_[node].smaller;
-  while (tree_[next].larger != kUnused) next = tree_[next].larger;
-  return next;
+  return best;
 }
 
 }  // namespace perimo
