@@ -8,7 +8,7 @@ CMAKE_FLAGS := -G Ninja -DPERIMO_WERROR=$(WERROR)
 
 BUILD_DEB  ?= build-deb
 
-.PHONY: all deps configure build run test asan build-asan test-asan bench fuzz fuzz-smoke format clean deb test-package
+.PHONY: all deps configure build run test asan build-asan test-asan bench fuzz fuzz-smoke format clean deb test-package test-long
 
 all: build
 
@@ -36,6 +36,10 @@ build-asan: deps $(BUILD_ASAN)/build.ninja
 test-asan: build-asan
 	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 1800
+
+# The crash-safety test with its full count of kills per write path.
+test-long: build
+	cd $(BUILD) && PERIMO_CRASH_ROUNDS=200 PERIMO_BIN_DIR=$(CURDIR)/$(BUILD)/bin bin/e2e_tests --gtest_filter='CrashSafety*'
 
 bench: build
 	@for b in $(BUILD)/bin/perimo-bench-*; do echo "== $$b"; $$b || exit 1; done

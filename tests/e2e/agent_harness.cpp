@@ -256,6 +256,18 @@ int AgentHarness::Stop(int timeoutMs) {
   return -1;
 }
 
+void AgentHarness::Kill() {
+  if (!Running()) return;
+  kill(pid_, SIGKILL);
+  WaitForExit();
+}
+
+bool AgentHarness::Restart(int timeoutMs) {
+  Kill();
+  if (!Spawn()) return false;
+  return WaitListening(timeoutMs);
+}
+
 std::vector<std::string> AgentHarness::Lines() {
   std::lock_guard lock(mutex_);
   return lines_;

@@ -54,6 +54,10 @@ class AgentHarness {
   bool Start(int timeoutMs = 15000);
   // SIGTERM and wait; the exit code, or -1 when it had to be killed or was not running.
   int Stop(int timeoutMs = 10000);
+  // SIGKILL, as a power cut or a crash would end it, and wait.
+  void Kill();
+  // Starts the agent again in the same folder on the same port, its files as they are.
+  bool Restart(int timeoutMs = 15000);
   // Waits for the agent to end by itself; its exit code, or nullopt on time-out.
   std::optional<int> WaitForExit(int timeoutMs = 10000);
   bool Running();
