@@ -5,6 +5,9 @@
 
 namespace perimo {
 
+// Largest frame a transport hands to the dispatcher.
+constexpr int32_t kMaxFrameLength = 130048;
+
 class Connection {
  public:
   virtual ~Connection() = default;
@@ -12,12 +15,12 @@ class Connection {
   // other links ignore it.
   virtual void SetFramedMode(bool /*on*/) {}
   virtual bool IsSerial() const { return false; }
+  // The longest reply the link always carries whole, whatever its bytes; handlers that read
+  // blocks keep their replies within it.
+  virtual int32_t ReplyLimit() const { return kMaxFrameLength; }
 };
 
 // 1 when the transport took the bytes, 0 when nothing was sent.
 using ReplyFn = int (*)(Connection* connection, const uint8_t* bytes, int32_t count);
-
-// Largest frame a transport hands to the dispatcher.
-constexpr int32_t kMaxFrameLength = 130048;
 
 }  // namespace perimo

@@ -621,8 +621,12 @@ void ReadBlock(Request& request) {
   const size_t packSize = static_cast<size_t>(std::max<int32_t>(agent.settings.packSize, 2));
   const size_t capacity = std::max<size_t>(packSize, 16384) + 16;
   if (transfer.uploadReply.size() < capacity) transfer.uploadReply.resize(capacity);
-  const size_t wantedLength =
+  size_t wantedLength =
       std::min(OnSerial(request) ? packSize / 2 : packSize, transfer.uploadReply.size() - 5);
+  // A block the link would have to cut is read shorter instead.
+  if (request.connection != nullptr && request.connection->ReplyLimit() > 5) {
+    wantedLength = std::min(wantedLength, static_cast<size_t>(request.connection->ReplyLimit() - 5));
+  }
 
   // The reply counts offsets in 32 bits: a file goes no further than 4 GiB - 1.
   const uint64_t toLimit =
