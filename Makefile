@@ -2,13 +2,14 @@
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_FUZZ ?= build-fuzz
+BUILD_TSAN ?= build-tsan
 JOBS       ?= $(shell nproc)
 WERROR     := $(if $(CI),ON,OFF)
 CMAKE_FLAGS := -G Ninja -DPERIMO_WERROR=$(WERROR)
 
 BUILD_DEB  ?= build-deb
 
-.PHONY: all deps configure build run test asan build-asan test-asan bench fuzz fuzz-smoke format clean deb test-package test-long
+.PHONY: all deps configure build run test asan build-asan test-asan test-tsan bench fuzz fuzz-smoke format clean deb test-package test-long
 
 all: build
 
@@ -40,6 +41,21 @@ test-asan: build-asan
 # The crash-safety test with its full count of kills per write path.
 test-long: build
 	cd $(BUILD) && PERIMO_CRASH_ROUNDS=200 PERIMO_BIN_DIR=$(CURDIR)/$(BUILD)/bin bin/e2e_tests --gtest_filter='CrashSafety*'
+
+# The serial library, the serial link and the agent on a pseudo-terminal under
+# ThreadSanitizer: only what those tests need is built. A report from the agent process lands
+# in tsan-report.* and fails the target.
+TSAN_UNIT_TESTS := serial_tests seriallink_tests log_tests
+$(BUILD_TSAN)/build.ninja: | deps
+	cmake -S . -B $(BUILD_TSAN) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPERIMO_TSAN=ON
+
+test-tsan: deps $(BUILD_TSAN)/build.ninja
+	cmake --build $(BUILD_TSAN) -j $(JOBS) --target $(TSAN_UNIT_TESTS) e2e_tests
+	rm -f $(BUILD_TSAN)/tsan-report.*
+	cd $(BUILD_TSAN) && export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 log_path=$(CURDIR)/$(BUILD_TSAN)/tsan-report" && \
+	  for t in $(TSAN_UNIT_TESTS); do bin/$$t || exit 1; done && \
+	  PERIMO_BIN_DIR=$(CURDIR)/$(BUILD_TSAN)/bin PERIMO_SOURCE_DIR=$(CURDIR) bin/e2e_tests --gtest_filter='SerialAgent*'
+	@if ls $(BUILD_TSAN)/tsan-report.* >/dev/null 2>&1; then cat $(BUILD_TSAN)/tsan-report.*; exit 1; fi
 
 bench: build
 	@for b in $(BUILD)/bin/perimo-bench-*; do echo "== $$b"; $$b || exit 1; done
@@ -73,4 +89,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_DEB)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_DEB) $(BUILD_TSAN)

@@ -9,6 +9,7 @@
 #include "app/agent_paths.h"
 #include "app/agent_settings.h"
 #include "app/main_frame.h"
+#include "app/serial_hooks.h"
 #include "platform/known_folders.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
@@ -104,6 +105,7 @@ bool CDarrowApp::InitInstance() {
   agent_.paths = ComputeAgentPaths(exePath, SuiteFolderSources::FromSystem());
   // Language resources are selected here once they exist; the built-in texts serve until then.
 
+  InstallSerialHooks(agent_.paths);
   agent_.settings = ReadAgentSettings(agent_.paths.agentIniPath);
   const int32_t configuredPackSize = agent_.settings.packSize;
   agent_.settings.packSize = UsablePackSize(configuredPackSize);
@@ -144,6 +146,7 @@ void CDarrowApp::AskToConfigureSecurity() {
 int CDarrowApp::ExitInstance() {
   mainFrame_.reset();
   EndTransfers(agent_);
+  RemoveSerialHooks();
   agent_.blockBuffer.clear();
   agent_.blockBuffer.shrink_to_fit();
   return 0;

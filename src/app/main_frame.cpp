@@ -14,7 +14,18 @@ CMainFrame::CMainFrame(CDarrowApp& app)
       tcp_(app.agent(), TcpHooks{[this](std::u16string_view text) {
                                    if (showConnectionStatus) showConnectionStatus(text);
                                  },
-                                 [&app](std::u16string_view text) { app.MessageBox(text); }}) {
+                                 [&app](std::u16string_view text) { app.MessageBox(text); }}),
+      serial_(
+          app.agent(),
+          SerialLinkHooks{// Frames from the reader thread join the loop's queue, in arrival order.
+                          [this](std::function<void()> call) {
+                            QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+                          },
+                          [this](std::u16string_view text) {
+                            if (showConnectionStatus) showConnectionStatus(text);
+                          },
+                          [&app](std::u16string_view text) { app.MessageBox(text); },
+                          [this] { tcp_.SetFramedMode(false); }}) {
   fastTimer_.setInterval(kFastTimerMs);
   slowTimer_.setInterval(kSlowTimerMs);
   connect(&fastTimer_, &QTimer::timeout, this, &CMainFrame::OnTimer);
@@ -45,7 +56,7 @@ bool CMainFrame::Create() {
 void CMainFrame::OpenTransport() {
   switch (app_.agent().settings.device) {
     case 0:
-      // The serial link opens here (OpenSerialLink) once it exists.
+      serial_.Open();
       break;
     case 1:
       tcp_.OpenListener();
@@ -56,7 +67,7 @@ void CMainFrame::OpenTransport() {
 }
 
 void CMainFrame::CloseTransport() {
-  // The serial link closes here (CloseSerialLink) once it exists.
+  serial_.Close();
   tcp_.CloseListener();
 }
 

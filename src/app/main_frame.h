@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/window_endpoint.h"
+#include "transport/seriallink/serial_link.h"
 #include "transport/tcp/tcp_transport.h"
 
 class QSocketNotifier;
@@ -33,7 +34,8 @@ class CMainFrame : public QObject {
   bool Create();
 
   TcpTransport& tcp() { return tcp_; }
-  bool connected() const { return tcp_.connected(); }
+  SerialLink& serial() { return serial_; }
+  bool connected() const { return tcp_.connected() || serial_.connected(); }
 
   // Reopens the transport chosen by `device` (after the setup dialog changed it).
   void OpenTransport();
@@ -50,6 +52,7 @@ class CMainFrame : public QObject {
 
   CDarrowApp& app_;
   TcpTransport tcp_;
+  SerialLink serial_;
   QTimer fastTimer_;
   QTimer slowTimer_;
   platform::WindowEndpoint endpoint_;
