@@ -17,7 +17,7 @@ void WriteTrace(const char16_t* text) {
   if (traceFile) traceFile->Write(text);
 }
 
-int StatusTextSource(int code, char16_t* buffer, int capacity) {
+int SerialTextSource(int code, char16_t* buffer, int capacity) {
   const std::u16string text = SerialStatusText(code);
   const size_t n = std::min(text.size(), static_cast<size_t>(capacity - 1));
   std::copy_n(text.data(), n, buffer);
@@ -32,7 +32,7 @@ void InstallSerialHooks(const AgentPaths& paths) {
   const auto native = platform::ToNativePath(log::TraceFilePath(exe));
   traceFile = std::make_unique<log::TraceFile>(native.value_or(std::string()));
   SCSetTraceWriter(WriteTrace);
-  SCSetTextSource(StatusTextSource);
+  SCSetTextSource(SerialTextSource);
 }
 
 void RemoveSerialHooks() {

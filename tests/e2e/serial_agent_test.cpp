@@ -43,8 +43,9 @@ std::string Content(size_t size, unsigned seed) {
 }
 
 Bytes Text(uint8_t code, std::string_view text) {
-  Bytes frame{code};
-  frame.insert(frame.end(), text.begin(), text.end());
+  Bytes frame(1 + text.size());
+  frame[0] = code;
+  std::copy(text.begin(), text.end(), frame.begin() + 1);
   return frame;
 }
 
@@ -78,10 +79,10 @@ TEST_F(SerialAgentTest, KeepAlivesSystemInformationAndSettings) {
   ASSERT_TRUE(Ask(Frame(0x13)));
   EXPECT_EQ(Ask(Frame(0x80)), Bytes{kAck});
 
-  EXPECT_EQ(Ask(Text(0x0C, "C:\\Conf\\line.ini\tLine\tSpeed\t19200")), Bytes{kAck});
-  EXPECT_EQ(Ask(Text(0x0D, "C:\\Conf\\line.ini\tLine\tSpeed\tnone")),
+  EXPECT_EQ(Ask(Text(0x0C, "C:\\line.ini\tLine\tSpeed\t19200")), Bytes{kAck});
+  EXPECT_EQ(Ask(Text(0x0D, "C:\\line.ini\tLine\tSpeed\tnone")),
             (Bytes{kAck, '1', '9', '2', '0', '0', 0}));
-  EXPECT_NE(ReadFile(agent->Path("Conf/line.ini")).find("Speed=19200"), std::string::npos);
+  EXPECT_NE(ReadFile(agent->Path("line.ini")).find("Speed=19200"), std::string::npos);
   EXPECT_EQ(ws.badFrames(), 0u);
 }
 
