@@ -21,6 +21,8 @@ class AgentProcess {
   std::string extraSettings;
   // Bytes to write as the users file before the start; empty for none.
   std::string usersFile;
+  // Start waits until the agent accepts on its port; off for an agent without a listener.
+  bool waitForPort = true;
 
   bool Start();
   void Stop();
