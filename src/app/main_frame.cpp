@@ -54,7 +54,11 @@ bool CMainFrame::Create() {
 }
 
 void CMainFrame::OpenTransport() {
-  switch (app_.agent().settings.device) {
+  // A changed connection type leaves nothing of the other transport open.
+  const int32_t device = app_.agent().settings.device;
+  if (device != 0) serial_.Close();
+  if (device != 1) tcp_.CloseListener();
+  switch (device) {
     case 0:
       serial_.Open();
       break;

@@ -1,5 +1,7 @@
 #include "app/serial_hooks.h"
 
+#include <QCoreApplication>
+#include <QThread>
 #include <algorithm>
 #include <memory>
 
@@ -25,6 +27,14 @@ int SerialTextSource(int code, char16_t* buffer, int capacity) {
   return 1;
 }
 
+// A module waiting for a serial reply on the main thread keeps the agent's loop turning.
+int PumpMessages() {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr || QCoreApplication::closingDown()) return 1;
+  if (QThread::currentThread() == app->thread()) QCoreApplication::processEvents();
+  return 0;
+}
+
 }  // namespace
 
 void InstallSerialHooks(const AgentPaths& paths) {
@@ -33,11 +43,13 @@ void InstallSerialHooks(const AgentPaths& paths) {
   traceFile = std::make_unique<log::TraceFile>(native.value_or(std::string()));
   SCSetTraceWriter(WriteTrace);
   SCSetTextSource(SerialTextSource);
+  SCSetMessagePump(PumpMessages);
 }
 
 void RemoveSerialHooks() {
   SCSetTraceWriter(nullptr);
   SCSetTextSource(nullptr);
+  SCSetMessagePump(nullptr);
   traceFile.reset();
 }
 
