@@ -96,15 +96,14 @@ void SerialLink::OnFrame(generic_port* port, const uint8_t* frame, int32_t lengt
 }
 
 void SerialLink::Queue(const uint8_t* frame, int32_t length) {
+  if (!hooks_.post) return;  // nowhere to dispatch
   const uint64_t generation = generation_;
   if (length < 0) {
-    if (hooks_.post) {
-      hooks_.post([this, generation] {
-        if (generation == generation_) {
-          agent_.AddStatusLine(FormatStatusText(kTextReceiveFrameTooLong, {kSerialLineCapacity}));
-        }
-      });
-    }
+    hooks_.post([this, generation] {
+      if (generation == generation_) {
+        agent_.AddStatusLine(FormatStatusText(kTextReceiveFrameTooLong, {kSerialLineCapacity}));
+      }
+    });
     return;
   }
   size_t index = kSlots;
@@ -122,9 +121,7 @@ void SerialLink::Queue(const uint8_t* frame, int32_t length) {
     slot.length = length;
     std::copy(frame, frame + length, slot.data);
   }
-  if (hooks_.post) {
-    hooks_.post([this, index, generation] { HandleFrame(index, generation); });
-  }
+  hooks_.post([this, index, generation] { HandleFrame(index, generation); });
 }
 
 // Main loop: the connection state from 0x80 and 0x81, then the dispatcher.
