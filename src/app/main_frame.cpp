@@ -1,6 +1,9 @@
 #include "app/main_frame.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <QCoreApplication>
+
 #include <QSocketNotifier>
 
 #include "app/darrow_app.h"
@@ -17,9 +20,10 @@ CMainFrame::CMainFrame(CDarrowApp& app)
                                  [&app](std::u16string_view text) { app.MessageBox(text); }}),
       serial_(
           app.agent(),
-          SerialLinkHooks{// Frames from the reader thread join the loop's queue, in arrival order.
-                          [this](std::function<void()> call) {
-                            QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+          SerialLinkHooks{// The reader thread only writes to an eventfd; the loop does the rest.
+                          [this] {
+                            const uint64_t one = 1;
+                            [[maybe_unused]] ssize_t n = ::write(serialWake_, &one, sizeof one);
                           },
                           [this](std::u16string_view text) {
                             if (showConnectionStatus) showConnectionStatus(text);
@@ -30,6 +34,15 @@ CMainFrame::CMainFrame(CDarrowApp& app)
   slowTimer_.setInterval(kSlowTimerMs);
   connect(&fastTimer_, &QTimer::timeout, this, &CMainFrame::OnTimer);
   connect(&slowTimer_, &QTimer::timeout, this, &CMainFrame::OnTimer);
+  serialWake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (serialWake_ >= 0) {
+    serialNotifier_ = new QSocketNotifier(serialWake_, QSocketNotifier::Read, this);
+    connect(serialNotifier_, &QSocketNotifier::activated, this, [this] {
+      uint64_t count;
+      [[maybe_unused]] ssize_t n = ::read(serialWake_, &count, sizeof count);
+      serial_.RunQueued();
+    });
+  }
 }
 
 CMainFrame::~CMainFrame() {
@@ -37,6 +50,8 @@ CMainFrame::~CMainFrame() {
   slowTimer_.stop();
   CloseTransport();
   endpoint_.Close();
+  delete serialNotifier_;
+  if (serialWake_ >= 0) ::close(serialWake_);
 }
 
 bool CMainFrame::Create() {

@@ -52,6 +52,9 @@ class CMainFrame : public QObject {
 
   CDarrowApp& app_;
   TcpTransport tcp_;
+  // Frames from the serial reader thread: it wakes the loop through this eventfd.
+  int serialWake_ = -1;
+  QSocketNotifier* serialNotifier_ = nullptr;
   SerialLink serial_;
   QTimer fastTimer_;
   QTimer slowTimer_;

@@ -79,9 +79,13 @@ void SerialLink::Close() {
     SCPortClose(port_);
     port_ = nullptr;
     activeLink = nullptr;
-    ++generation_;
-    std::lock_guard guard(slotLock_);
-    for (Slot& slot : slots_) slot.busy = false;
+    {
+      std::lock_guard guard(slotLock_);
+      ++generation_;
+      for (Slot& slot : slots_) slot.busy = false;
+      queueHead_ = queueCount_ = 0;
+      oversizeDrops_ = 0;
+    }
     ShowConnectionStatus(kTextNotConnected);
     if (hooks_.framedModeOff) hooks_.framedModeOff();
   }
@@ -96,44 +100,60 @@ void SerialLink::OnFrame(generic_port* port, const uint8_t* frame, int32_t lengt
 }
 
 void SerialLink::Queue(const uint8_t* frame, int32_t length) {
-  if (!hooks_.post) return;  // nowhere to dispatch
-  const uint64_t generation = generation_;
-  if (length < 0) {
-    hooks_.post([this, generation] {
-      if (generation == generation_) {
-        agent_.AddStatusLine(FormatStatusText(kTextReceiveFrameTooLong, {kSerialLineCapacity}));
-      }
-    });
-    return;
-  }
-  size_t index = kSlots;
   {
     std::lock_guard guard(slotLock_);
-    for (size_t i = 0; i < kSlots; ++i) {
-      if (!slots_[i].busy) {
-        index = i;
-        break;
+    if (length < 0) {
+      ++oversizeDrops_;
+    } else {
+      size_t index = kSlots;
+      for (size_t i = 0; i < kSlots; ++i) {
+        if (!slots_[i].busy) {
+          index = i;
+          break;
+        }
       }
+      if (index == kSlots) return;  // the main loop is behind by kSlots frames: dropped
+      Slot& slot = slots_[index];
+      slot.busy = true;
+      slot.length = length;
+      std::copy(frame, frame + length, slot.data);
+      queue_[(queueHead_ + queueCount_) % kSlots] = index;
+      ++queueCount_;
     }
-    if (index == kSlots) return;  // the main loop is behind by kSlots frames: dropped
-    Slot& slot = slots_[index];
-    slot.busy = true;
-    slot.length = length;
-    std::copy(frame, frame + length, slot.data);
   }
-  hooks_.post([this, index, generation] { HandleFrame(index, generation); });
+  if (hooks_.wake) hooks_.wake();
 }
 
-// Main loop: the connection state from 0x80 and 0x81, then the dispatcher.
-void SerialLink::HandleFrame(size_t index, uint64_t generation) {
-  if (generation != generation_) return;
-  Slot& slot = slots_[index];
-  int32_t length = 0;
-  {
-    std::lock_guard guard(slotLock_);  // the reader thread filled it under this lock
-    if (!slot.busy) return;
-    length = slot.length;
+void SerialLink::RunQueued() {
+  for (;;) {
+    size_t index = kSlots;
+    uint64_t generation = 0;
+    int32_t length = 0;
+    uint32_t drops = 0;
+    {
+      std::lock_guard guard(slotLock_);
+      drops = oversizeDrops_;
+      oversizeDrops_ = 0;
+      if (queueCount_ > 0) {
+        index = queue_[queueHead_];
+        queueHead_ = (queueHead_ + 1) % kSlots;
+        --queueCount_;
+        length = slots_[index].length;
+      }
+      generation = generation_;
+    }
+    for (uint32_t i = 0; i < drops; ++i) {
+      agent_.AddStatusLine(FormatStatusText(kTextReceiveFrameTooLong, {kSerialLineCapacity}));
+    }
+    if (index == kSlots) return;
+    HandleFrame(index, length, generation);
   }
+}
+
+// Main loop: the connection state from 0x80 and 0x81, then the dispatcher. The slot stays
+// taken, so the reader thread leaves it alone, until the frame is handled.
+void SerialLink::HandleFrame(size_t index, int32_t length, uint64_t generation) {
+  Slot& slot = slots_[index];
   if (length > 0 && slot.data[0] == kConnect) {
     connected_ = true;
     ShowConnectionStatus(kTextConnected);
@@ -143,10 +163,9 @@ void SerialLink::HandleFrame(size_t index, uint64_t generation) {
     if (hooks_.framedModeOff) hooks_.framedModeOff();
   }
   DispatchFrame(agent_, slot.data, length, this, SerialReply);
-  // The link may have closed inside the handler (a dialog); its slots are free already.
-  if (generation != generation_) return;
   std::lock_guard guard(slotLock_);
-  slot.busy = false;
+  // A link closed (and perhaps reopened) inside the handler has freed its slots already.
+  if (generation == generation_) slot.busy = false;
 }
 
 int SerialLink::Reply(const uint8_t* data, int32_t length) {

@@ -20,8 +20,9 @@ namespace perimo {
 struct AgentState;
 
 struct SerialLinkHooks {
-  // Runs call on the main loop, later, in the order posted (any thread may post).
-  std::function<void(std::function<void()> call)> post;
+  // Called on the reader thread when frames wait: the host then calls RunQueued on its main
+  // loop. Must be safe from any thread (the agent writes to an eventfd).
+  std::function<void()> wake;
   // The status window's connection status text; absent without a status window.
   std::function<void(std::u16string_view)> showConnectionStatus;
   std::function<void(std::u16string_view)> messageBox;
@@ -54,6 +55,9 @@ class SerialLink : public Connection {
   bool connected() const { return connected_; }
   generic_port* port() const { return port_; }
 
+  // Main loop: dispatches the frames the reader thread queued, in arrival order.
+  void RunQueued();
+
   // The body of SerialReply.
   int Reply(const uint8_t* data, int32_t length);
 
@@ -69,16 +73,22 @@ class SerialLink : public Connection {
 
   static void OnFrame(generic_port* port, const uint8_t* frame, int32_t length);
   void Queue(const uint8_t* frame, int32_t length);
-  void HandleFrame(size_t slot, uint64_t generation);
+  void HandleFrame(size_t slot, int32_t length, uint64_t generation);
   void ShowConnectionStatus(int textId);
 
   AgentState& agent_;
   SerialLinkHooks hooks_;
   generic_port* port_ = nullptr;
   bool connected_ = false;
-  std::atomic<uint64_t> generation_{0};
+  // Under slotLock_: the slots, the order they were filled in, dropped oversize frames, and
+  // the generation that a close advances.
   std::mutex slotLock_;
   std::array<Slot, kSlots> slots_;
+  std::array<size_t, kSlots> queue_{};
+  size_t queueHead_ = 0;
+  size_t queueCount_ = 0;
+  uint32_t oversizeDrops_ = 0;
+  uint64_t generation_ = 0;
   uint8_t line_[kSerialLineCapacity];
 };
 

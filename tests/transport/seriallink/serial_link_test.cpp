@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -42,10 +42,7 @@ class SerialLinkTest : public ::testing::Test {
     agent.statusSink = [this](std::u16string_view text) { statusLines.emplace_back(text); };
     agent.settings.device = 0;
     link = std::make_unique<SerialLink>(
-        agent, SerialLinkHooks{[this](std::function<void()> call) {
-                                 std::lock_guard g(queueLock);
-                                 queue.push_back(std::move(call));
-                               },
+        agent, SerialLinkHooks{[this] { ++wakes; },
                                [this](std::u16string_view t) { connectionTexts.emplace_back(t); },
                                [this](std::u16string_view t) { boxes.emplace_back(t); },
                                [this] { ++framedOff; }});
@@ -55,24 +52,19 @@ class SerialLinkTest : public ::testing::Test {
     FakeSerialDevice::Uninstall();
   }
 
-  // Waits for count queued calls and runs them as the main loop would.
-  bool RunQueued(size_t count, int ms = 5000) {
+  // Runs the queued frames as the main loop would, until done() holds.
+  template <typename Done>
+  bool PumpUntil(Done done, int ms = 5000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-      {
-        std::lock_guard g(queueLock);
-        if (queue.size() >= count) break;
-      }
+    for (;;) {
+      link->RunQueued();
+      if (done()) return true;
+      if (std::chrono::steady_clock::now() > end) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    std::deque<std::function<void()>> calls;
-    {
-      std::lock_guard g(queueLock);
-      if (queue.size() < count) return false;
-      calls.swap(queue);
-    }
-    for (auto& call : calls) call();
-    return true;
+  }
+  bool PumpWrites(size_t count) {
+    return PumpUntil([&] { return Writes().size() >= count; });
   }
 
   std::vector<std::string> Writes() {
@@ -85,8 +77,7 @@ class SerialLinkTest : public ::testing::Test {
 
   AgentState agent;
   std::unique_ptr<SerialLink> link;
-  std::mutex queueLock;
-  std::deque<std::function<void()>> queue;
+  std::atomic<int> wakes{0};
   std::vector<std::u16string> statusLines, connectionTexts, boxes;
   int framedOff = 0;
 };
@@ -95,13 +86,14 @@ TEST_F(SerialLinkTest, ConnectAndDisconnectFramesSetTheStateAndAreAnswered) {
   ASSERT_TRUE(link->Open());
   EXPECT_FALSE(link->connected());
   FakeSerialDevice::last->Inject(Line({0x80}));
-  ASSERT_TRUE(RunQueued(1));
+  ASSERT_TRUE(PumpWrites(1));
+  EXPECT_GT(wakes.load(), 0);
   EXPECT_TRUE(link->connected());
   EXPECT_EQ(connectionTexts.back(), u"Connected to remote client");
   EXPECT_EQ(Writes(), std::vector<std::string>{"write 02 06 10 03 06"});
 
   FakeSerialDevice::last->Inject(Line({0x81, 0x10, 0x99}));
-  ASSERT_TRUE(RunQueued(1));
+  ASSERT_TRUE(PumpWrites(2));
   EXPECT_FALSE(link->connected());
   EXPECT_EQ(connectionTexts.back(), u"Not connected to remote client");
   EXPECT_EQ(framedOff, 1);
@@ -110,7 +102,7 @@ TEST_F(SerialLinkTest, ConnectAndDisconnectFramesSetTheStateAndAreAnswered) {
   // The link never encrypts and never resets the login state.
   agent.login.loggedInUser = u"Alice";
   FakeSerialDevice::last->Inject(Line({0x80}));
-  ASSERT_TRUE(RunQueued(1));
+  ASSERT_TRUE(PumpWrites(3));
   EXPECT_EQ(agent.login.loggedInUser, u"Alice");
   EXPECT_EQ(Writes().back(), "write 02 06 10 03 06");
 }
@@ -129,7 +121,8 @@ TEST_F(SerialLinkTest, JunkAndOversizedInputLeaveTheNextFrameIntact) {
   const Bytes good = Line({0x82, 0x10, 0x02});
   junk.insert(junk.end(), good.begin(), good.end());
   FakeSerialDevice::last->Inject(junk);
-  ASSERT_TRUE(RunQueued(2));  // the oversize report and the good frame
+  ASSERT_TRUE(PumpWrites(1));
+  link->RunQueued();
   EXPECT_EQ(statusLines, std::vector<std::u16string>{u"Frame dropped: longer than 2048 bytes."});
   EXPECT_EQ(Writes(), std::vector<std::string>{"write 02 06 10 03 06"});
 }
@@ -142,7 +135,7 @@ TEST_F(SerialLinkTest, FramesSentWithoutWaitingAreServedInOrder) {
     lines.insert(lines.end(), l.begin(), l.end());
   }
   FakeSerialDevice::last->Inject(lines);
-  ASSERT_TRUE(RunQueued(3));
+  ASSERT_TRUE(PumpWrites(3));
   EXPECT_EQ(connectionTexts, (std::vector<std::u16string>{u"Connected to remote client",
                                                           u"Not connected to remote client",
                                                           u"Connected to remote client"}));
@@ -164,23 +157,20 @@ TEST_F(SerialLinkTest, AReplyLongerThanTheLineBufferIsRefusedWhole) {
 TEST_F(SerialLinkTest, ClosingForgetsQueuedFramesAndReopens) {
   ASSERT_TRUE(link->Open());
   FakeSerialDevice::last->Inject(Line({0x80}));
-  {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < end) {
-      std::lock_guard g(queueLock);
-      if (!queue.empty()) break;
-    }
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (wakes == 0 && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  ASSERT_GT(wakes.load(), 0);
   link->Close();
   EXPECT_EQ(connectionTexts.back(), u"Not connected to remote client");
-  ASSERT_TRUE(RunQueued(1));
+  link->RunQueued();  // the frame of the closed port is gone
   EXPECT_FALSE(link->connected());
   EXPECT_EQ(SCIsPortFree(0), 1);
 
   ASSERT_TRUE(link->Open());
   FakeSerialDevice::last->Inject(Line({0x80}));
-  ASSERT_TRUE(RunQueued(1));
-  EXPECT_TRUE(link->connected());
+  ASSERT_TRUE(PumpUntil([&] { return link->connected(); }));
 }
 
 TEST_F(SerialLinkTest, APortThatCannotOpenShowsItsStatusText) {
