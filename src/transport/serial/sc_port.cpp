@@ -116,7 +116,8 @@ void ReaderThread(generic_port* port) {
           Receive(port, chunk[i], echoLine.get(), &echoLength);
           if (echoLength > 0) TraceBytes(u"Rx Echo: ", echoLine.get(), echoLength);
         }
-        if (port->stopRequest != 0) break;
+        // A transmission that started meanwhile keeps the rest for after it (its echo).
+        if (port->stopRequest != 0 || port->transmitting != 0) break;
       }
     }
   }
