@@ -39,7 +39,7 @@ int PumpMessages() {
 
 void InstallSerialHooks(const AgentPaths& paths) {
   const std::u16string exe = paths.exeDir + u"\\" + paths.exeBaseName;
-  const auto native = platform::ToNativePath(log::TraceFilePath(exe));
+  const auto native = platform::ToNativePath(log::TraceFilePath(exe), platform::PathScope::kAgent);
   traceFile = std::make_unique<log::TraceFile>(native.value_or(std::string()));
   SCSetTraceWriter(WriteTrace);
   SCSetTextSource(SerialTextSource);
