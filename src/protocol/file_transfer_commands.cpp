@@ -625,7 +625,8 @@ void ReadBlock(Request& request) {
       std::min(OnSerial(request) ? packSize / 2 : packSize, transfer.uploadReply.size() - 5);
   // A block the link would have to cut is read shorter instead.
   if (request.connection != nullptr && request.connection->ReplyLimit() > 5) {
-    wantedLength = std::min(wantedLength, static_cast<size_t>(request.connection->ReplyLimit() - 5));
+    wantedLength =
+        std::min(wantedLength, static_cast<size_t>(request.connection->ReplyLimit() - 5));
   }
 
   // The reply counts offsets in 32 bits: a file goes no further than 4 GiB - 1.
