@@ -8,12 +8,15 @@
 
 #include "app/agent_paths.h"
 #include "app/agent_settings.h"
+#include "app/language_library.h"
 #include "app/main_frame.h"
 #include "platform/known_folders.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "platform/text.h"
 #include "platform/window_endpoint.h"
+#include "protocol/culture_table.h"
+#include "protocol/dialog_resources.h"
 #include "protocol/file_transfer_commands.h"
 #include "protocol/status_text.h"
 #include "security/users_file.h"
@@ -102,7 +105,12 @@ bool CDarrowApp::InitInstance() {
   std::string exePath = platform::ExecutablePath();
   if (exePath.empty()) exePath = "./Perimo";
   agent_.paths = ComputeAgentPaths(exePath, SuiteFolderSources::FromSystem());
-  // Language resources are selected here once they exist; the built-in texts serve until then.
+  // The culture's pending pack replaces the current one only for that exact culture; loading
+  // then falls back from "de-DE" to "de" to the executable's folder.
+  const std::u16string culture =
+      SelectCulture(agent_.paths.settingsDir + u"Program Settings.ini", UserDefaultLocaleId());
+  ApplyPendingLanguageUpdate(culture, exePath);
+  SetLanguageResources(LoadLanguageLibrary(culture, exePath).pack);
 
   agent_.settings = ReadAgentSettings(agent_.paths.agentIniPath);
   const int32_t configuredPackSize = agent_.settings.packSize;
@@ -146,6 +154,7 @@ int CDarrowApp::ExitInstance() {
   EndTransfers(agent_);
   agent_.blockBuffer.clear();
   agent_.blockBuffer.shrink_to_fit();
+  SetLanguageResources(nullptr);
   return 0;
 }
 

@@ -315,4 +315,8 @@ void SetStatusTextSource(StatusTextSource source) {
   Source() = std::move(source);
 }
 
+void ForEachBuiltInStatusText(const std::function<void(int id, std::u16string_view text)>& fn) {
+  for (const Entry& e : kBuiltIn) fn(e.id, e.text);
+}
+
 }  // namespace perimo
