@@ -42,6 +42,7 @@ void ExitSignals::OnSignal() {
   char bytes[16];
   while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
   }
+  requested_ = true;
   QCoreApplication::quit();
 }
 

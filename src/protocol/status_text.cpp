@@ -129,6 +129,13 @@ constexpr Entry kBuiltIn[] = {
     {kTextPortInUse,
      u"Port %d is held by another program, such as the perimo service (sudo systemctl disable "
      u"--now perimo)."},
+    {kTextHeadlessAnsweredNo, u"(No window to answer in: answered No.)"},
+    {kTextHeadlessAnsweredOk, u"(No window to answer in: answered OK.)"},
+    {kTextNoNotificationArea,
+     u"The desktop has no notification area: Escape minimises the status window instead of "
+     u"hiding it."},
+    {kTextDataProtectionAbsent,
+     u"The data protection library is not available on this machine."},
 };
 
 constexpr bool SortedById() {

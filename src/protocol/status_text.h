@@ -83,7 +83,11 @@ enum StatusTextId : int {
   kTextReceiveFrameTooLong,  // %d limit
   kTextUploadPastFourGiB,    // %1 file name
   kTextPackSizeLowered,      // %d configured, %d used
-  kTextPortInUse             // %d port
+  kTextPortInUse,            // %d port
+  kTextHeadlessAnsweredNo,
+  kTextHeadlessAnsweredOk,
+  kTextNoNotificationArea,
+  kTextDataProtectionAbsent
 };
 
 // The text for an identifier; empty when there is none.
