@@ -14,12 +14,12 @@
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "platform/text.h"
+#include "platform/tick.h"
 #include "platform/window_endpoint.h"
 #include "protocol/culture_table.h"
 #include "protocol/dialog_resources.h"
 #include "protocol/file_transfer_commands.h"
 #include "protocol/status_text.h"
-#include "platform/tick.h"
 #include "security/users_file.h"
 #include "ui/connection_texts.h"
 #include "ui/machine_addresses.h"
@@ -103,10 +103,9 @@ void CDarrowApp::CreateStatusWindow() {
   statusDlg_ = std::make_unique<CStatusDlg>(agent_, std::move(hooks));
   statusWindowSink = [this](std::u16string_view text) { statusDlg_->AddStatusLine(text); };
   runUserListDialog = [this] {
-    CDlgUserList dialog(agent_, [this](QWidget* parent, std::u16string_view text,
-                                       MessageBoxKind kind, MessageBoxIcon icon) {
-      return MessageBox(text, kind, icon, parent);
-    });
+    CDlgUserList dialog(
+        agent_, [this](QWidget* parent, std::u16string_view text, MessageBoxKind kind,
+                       MessageBoxIcon icon) { return MessageBox(text, kind, icon, parent); });
     dialog.exec();
   };
 }

@@ -39,7 +39,8 @@ class CDarrowApp : public QObject {
   // Headless (or without a dialog toolkit): the text on standard output and the default
   // answer (No, or OK).
   MessageBoxAnswer MessageBox(std::u16string_view text, MessageBoxKind kind = MessageBoxKind::kOk,
-                              MessageBoxIcon icon = MessageBoxIcon::kNone, QWidget* parent = nullptr);
+                              MessageBoxIcon icon = MessageBoxIcon::kNone,
+                              QWidget* parent = nullptr);
   // The status window; null when headless.
   CStatusDlg* statusWindow() { return statusDlg_.get(); }
   // The status window's Setup button: the setup dialog, then the transport reopened when the

@@ -18,7 +18,8 @@ CAboutDlg::CAboutDlg(std::u16string_view title, std::u16string_view exeFileName,
     label->setWordWrap(true);
     label->setText(ToQString(aboutText.empty() ? title : aboutText));
   }
-  if (auto* ok = ControlAs<QPushButton>(1)) connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  if (auto* ok = ControlAs<QPushButton>(1))
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
 
 }  // namespace perimo

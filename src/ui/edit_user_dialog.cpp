@@ -1,9 +1,9 @@
 #include "ui/edit_user_dialog.h"
 
-#include "protocol/dialog_resources.h"
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include "protocol/dialog_resources.h"
 
 #include "protocol/status_text.h"
 
@@ -15,8 +15,8 @@ constexpr uint32_t kRightBoxes[5] = {131, 132, 134, 136, 138};
 
 }  // namespace
 
-CDlgEditUser::CDlgEditUser(const UserList& existing, const UserAccount& account,
-                           MessageBoxFn ask, QWidget* parent)
+CDlgEditUser::CDlgEditUser(const UserList& existing, const UserAccount& account, MessageBoxFn ask,
+                           QWidget* parent)
     : TemplateDialog(kDialogEditUser, parent),
       existing_(existing),
       account_(account),

@@ -23,8 +23,8 @@ void WriteLineToStdout(std::u16string_view text) {
 }
 
 MessageBoxAnswer ShowMessageBox(QWidget* parent, std::u16string_view title,
-                                std::u16string_view text, MessageBoxKind kind,
-                                MessageBoxIcon icon, bool canShow) {
+                                std::u16string_view text, MessageBoxKind kind, MessageBoxIcon icon,
+                                bool canShow) {
   if (!canShow || !qobject_cast<QApplication*>(QCoreApplication::instance())) {
     WriteLineToStdout(text);
     if (kind == MessageBoxKind::kYesNo) {

@@ -18,8 +18,8 @@ using MessageBoxFn = std::function<MessageBoxAnswer(QWidget* parent, std::u16str
 
 // With a widget application and canShow: a modal box titled title; else standard output.
 MessageBoxAnswer ShowMessageBox(QWidget* parent, std::u16string_view title,
-                                std::u16string_view text, MessageBoxKind kind,
-                                MessageBoxIcon icon, bool canShow);
+                                std::u16string_view text, MessageBoxKind kind, MessageBoxIcon icon,
+                                bool canShow);
 
 // A text as UTF-8 lines on standard output, flushed at once ("\r\r\n" and "\r\n" end lines).
 void WriteLineToStdout(std::u16string_view text);

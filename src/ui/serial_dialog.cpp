@@ -1,9 +1,9 @@
 #include "ui/serial_dialog.h"
 
-#include "protocol/dialog_resources.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
+#include "protocol/dialog_resources.h"
 
 namespace perimo {
 namespace {
@@ -24,7 +24,8 @@ CDlgSerialProp::CDlgSerialProp(int32_t baud, int32_t rts, int32_t cts, QWidget* 
   }
   if (auto* box = ControlAs<QCheckBox>(kRts)) box->setChecked(rts != 0);
   if (auto* box = ControlAs<QCheckBox>(kCts)) box->setChecked(cts != 0);
-  if (auto* ok = ControlAs<QPushButton>(1)) connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  if (auto* ok = ControlAs<QPushButton>(1))
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   if (auto* cancel = ControlAs<QPushButton>(2)) {
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   }

@@ -8,8 +8,8 @@
 namespace perimo {
 
 // Right-aligned in six characters so that the sorted list keeps numeric order.
-constexpr std::array<int32_t, 15> kBaudRates = {110,   300,   600,   1200,  2400,
-                                                4800,  9600,  14400, 19200, 38400,
+constexpr std::array<int32_t, 15> kBaudRates = {110,   300,   600,    1200,   2400,
+                                                4800,  9600,  14400,  19200,  38400,
                                                 56000, 57600, 115200, 128000, 256000};
 // Taken when no rate of the list is selected.
 constexpr int32_t kDefaultBaudRate = 19200;

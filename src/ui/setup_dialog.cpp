@@ -1,6 +1,5 @@
 #include "ui/setup_dialog.h"
 
-#include "protocol/dialog_resources.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -9,6 +8,7 @@
 #include <QRegularExpression>
 #include <chrono>
 #include <thread>
+#include "protocol/dialog_resources.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -25,8 +25,8 @@ namespace perimo {
 namespace {
 
 constexpr uint32_t kUsers = 100, kDataProtection = 104, kSerialRadio = 109, kPortList = 112,
-                   kTcpRadio = 113, kInfraredRadio = 116, kRunOnStartup = 120,
-                   kAdvanced = 126, kLockDownload = 146;
+                   kTcpRadio = 113, kInfraredRadio = 116, kRunOnStartup = 120, kAdvanced = 126,
+                   kLockDownload = 146;
 constexpr int kProbedPorts = 8;
 constexpr uint32_t kMaxPathChars = 260;
 
@@ -40,7 +40,8 @@ bool ProbeSerialPort(const AgentState& agent, int port) {
   const std::u16string key = u"COM" + Decimal(port);
   const std::u16string device = platform::ReadProfileString(
       u"Serial", key, u"/dev/ttyS" + Decimal(port - 1), agent.paths.agentIniPath);
-  const int fd = ::open(platform::ToUtf8(device).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const int fd =
+      ::open(platform::ToUtf8(device).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   // Unshared: a port another program holds locked is not offered.
   const bool ours = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
@@ -153,14 +154,14 @@ void CDlgSetup::accept() {
   };
   s.device = ControlAs<QRadioButton>(kSerialRadio)->isChecked() ? 0
              : ControlAs<QRadioButton>(kTcpRadio)->isChecked()  ? 1
-                                                                 : 2;
+                                                                : 2;
   write(u"Device", Decimal(s.device));
 
   auto* ports = ControlAs<QComboBox>(kPortList);
   s.serialPort = 0;
   if (ports->currentIndex() >= 0) {
-    const auto match =
-        QRegularExpression(QStringLiteral("^COM(\\d+)")).match(ports->itemText(ports->currentIndex()));
+    const auto match = QRegularExpression(QStringLiteral("^COM(\\d+)"))
+                           .match(ports->itemText(ports->currentIndex()));
     const int n = match.hasMatch() ? match.captured(1).toInt() : 0;
     s.serialPort = n > 0 ? n - 1 : n;
   }

@@ -19,8 +19,7 @@ namespace perimo {
 namespace {
 
 constexpr uint32_t kStartButton = 110, kExitButton = 123, kSetupButton = 107;
-constexpr uint32_t kConnectionStatus = 104, kLogView = 105, kConnectionType = 118,
-                   kIpLine = 145;
+constexpr uint32_t kConnectionStatus = 104, kLogView = 105, kConnectionType = 118, kIpLine = 145;
 constexpr int32_t kNoPosition = -32000;
 constexpr int kTipChars = 127;
 constexpr uint32_t kIpRetryMs = 1000;
@@ -61,10 +60,12 @@ void CStatusDlg::CreateTrayIcon() {
   tray_ = new QSystemTrayIcon(style()->standardIcon(QStyle::SP_ComputerIcon), this);
   tray_->setToolTip(ToQString(agent_.title).left(kTipChars));
   trayMenu_ = std::make_unique<QMenu>();
-  QAction* about = trayMenu_->addAction(ToQString(MenuItemText(kMenuNotificationIcon, kCommandAbout)));
+  QAction* about =
+      trayMenu_->addAction(ToQString(MenuItemText(kMenuNotificationIcon, kCommandAbout)));
   trayMenu_->setDefaultAction(about);
   trayMenu_->addSeparator();
-  QAction* exit = trayMenu_->addAction(ToQString(MenuItemText(kMenuNotificationIcon, kCommandExit)));
+  QAction* exit =
+      trayMenu_->addAction(ToQString(MenuItemText(kMenuNotificationIcon, kCommandExit)));
   connect(about, &QAction::triggered, this, &CStatusDlg::ShowAbout);
   connect(exit, &QAction::triggered, this, [this] {
     if (hooks_.exitAgent) hooks_.exitAgent();
@@ -94,8 +95,8 @@ void CStatusDlg::ShowAbout() {
     hooks_.showAbout();
     return;
   }
-  CAboutDlg about(agent_.title, hooks_.exeFileName,
-                  agent_.settings.aboutText.substr(0, 1024), this);
+  CAboutDlg about(agent_.title, hooks_.exeFileName, agent_.settings.aboutText.substr(0, 1024),
+                  this);
   about.exec();
 }
 

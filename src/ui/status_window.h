@@ -24,11 +24,11 @@ constexpr size_t kLogViewLimit = 16383;
 
 struct StatusWindowHooks {
   MessageBoxFn ask;
-  std::function<void()> exitAgent;     // Yes to the exit question
-  std::function<void()> startRuntime;  // "&Start"
-  std::function<void()> runSetup;      // "S&etup": the setup dialog and the transport
-  std::function<void()> showAbout;     // default: the About box, modal
-  MachineAddressesFn addresses;        // default: MachineAddresses
+  std::function<void()> exitAgent;      // Yes to the exit question
+  std::function<void()> startRuntime;   // "&Start"
+  std::function<void()> runSetup;       // "S&etup": the setup dialog and the transport
+  std::function<void()> showAbout;      // default: the About box, modal
+  MachineAddressesFn addresses;         // default: MachineAddresses
   std::function<bool()> trayAvailable;  // default: the desktop's notification area
   std::u16string exeFileName;
 };

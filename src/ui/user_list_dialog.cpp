@@ -1,9 +1,9 @@
 #include "ui/user_list_dialog.h"
 
-#include "protocol/dialog_resources.h"
 #include <QCheckBox>
 #include <QListWidget>
 #include <QPushButton>
+#include "protocol/dialog_resources.h"
 
 #include "protocol/status_text.h"
 #include "ui/edit_user_dialog.h"
@@ -60,10 +60,10 @@ void CDlgUserList::UpdateButtons() {
 void CDlgUserList::OnSecurityClicked() {
   auto* box = ControlAs<QCheckBox>(kSecurity);
   if (!box->isChecked()) {
-    const MessageBoxAnswer answer =
-        ask_ ? ask_(this, StatusText(kTextDisableSecurityWarning), MessageBoxKind::kYesNo,
-                    MessageBoxIcon::kExclamation)
-             : MessageBoxAnswer::kNo;
+    const MessageBoxAnswer answer = ask_
+                                        ? ask_(this, StatusText(kTextDisableSecurityWarning),
+                                               MessageBoxKind::kYesNo, MessageBoxIcon::kExclamation)
+                                        : MessageBoxAnswer::kNo;
     if (answer != MessageBoxAnswer::kYes) {
       box->setChecked(true);
       return;
