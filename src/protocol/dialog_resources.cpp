@@ -89,13 +89,13 @@ ResourceSet MakeBuiltIn() {
 
   set.dialogs[kDialogEditUser] = Dialog(
       u"User", 161, 129,
-      {Label(7, 9, 58, u"&User Name:"), Edit(106, kReadOnly | kBorder, 68, 7, 86, 12),
-       Label(7, 25, 58, u"&Password:"), Edit(108, kPassword | kBorder, 68, 23, 86, 12),
-       Label(7, 41, 58, u"&Confirm Password:"), Edit(111, kPassword | kBorder, 68, 39, 86, 12),
-       Group(7, 56, 147, 50, u"Rights"), Check(131, 14, 68, 66, u"&Send To Target"),
-       Check(132, 84, 68, 66, u"&Get From Target"),
-       Check(134, 14, 80, 66, u"&Install System Files"), Check(136, 84, 80, 66, u"Send &File"),
-       Check(138, 14, 92, 66, u"&Run/Stop"), Push(1, 27, 110, 50, u"OK", true),
+      {Label(7, 9, 62, u"&User Name:"), Edit(106, kReadOnly | kBorder, 70, 7, 84, 12),
+       Label(7, 25, 62, u"&Password:"), Edit(108, kPassword | kBorder, 70, 23, 84, 12),
+       Label(7, 41, 62, u"&Confirm Password:"), Edit(111, kPassword | kBorder, 70, 39, 84, 12),
+       Group(5, 56, 151, 50, u"Rights"), Check(131, 11, 68, 80, u"&Send To Target"),
+       Check(132, 93, 68, 62, u"&Get From Target"),
+       Check(134, 11, 80, 80, u"&Install System Files"), Check(136, 93, 80, 62, u"Send &File"),
+       Check(138, 11, 92, 80, u"&Run/Stop"), Push(1, 27, 110, 50, u"OK", true),
        Push(2, 84, 110, 50, u"Cancel")});
 
   set.dialogs[kDialogSerial] =
