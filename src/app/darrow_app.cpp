@@ -94,7 +94,7 @@ void CDarrowApp::CreateStatusWindow() {
   StatusWindowHooks hooks;
   hooks.ask = [this](QWidget* parent, std::u16string_view text, MessageBoxKind kind,
                      MessageBoxIcon icon) { return MessageBox(text, kind, icon, parent); };
-  hooks.exitAgent = [] { QCoreApplication::quit(); };
+  hooks.exitAgent = [] { QCoreApplication::exit(0); };
   // Runtime control binds here once the agent can start the runtime.
   hooks.startRuntime = [this] { AddStatusLine(StatusText(kTextRuntimeNotStarted)); };
   hooks.runSetup = [this] { RunSetup(); };

@@ -43,7 +43,9 @@ void ExitSignals::OnSignal() {
   while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
   }
   requested_ = true;
-  QCoreApplication::quit();
+  // exit, not quit: quit may first offer the windows a close, and the status window answers
+  // a close with the exit question.
+  QCoreApplication::exit(0);
 }
 
 }  // namespace perimo
