@@ -120,7 +120,7 @@ void CDlgSetup::OnUsers() {
   }
   CDlgUserList dialog(agent_, hooks_.ask, {}, this);
   dialog.exec();
-  SaveUsers(agent_);
+  SaveUsers(agent_.paths.usersFilePath, agent_.users, agent_.login.securityEnabled);
 }
 
 void CDlgSetup::OnDataProtection() {
