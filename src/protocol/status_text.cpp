@@ -134,8 +134,7 @@ constexpr Entry kBuiltIn[] = {
     {kTextNoNotificationArea,
      u"The desktop has no notification area: Escape minimises the status window instead of "
      u"hiding it."},
-    {kTextDataProtectionAbsent,
-     u"The data protection library is not available on this machine."},
+    {kTextDataProtectionAbsent, u"The data protection library is not available on this machine."},
 };
 
 constexpr bool SortedById() {
