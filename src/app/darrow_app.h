@@ -8,13 +8,13 @@
 
 #include "app/single_instance.h"
 #include "protocol/agent_state.h"
+#include "ui/data_protection.h"
+#include "ui/message_box.h"
 
 namespace perimo {
 
 class CMainFrame;
-
-enum class MessageBoxKind { kOk, kYesNo };
-enum class MessageBoxAnswer { kOk, kYes, kNo };
+class CStatusDlg;
 
 class CDarrowApp : public QObject {
   Q_OBJECT
@@ -38,7 +38,16 @@ class CDarrowApp : public QObject {
   void AddStatusLine(std::u16string_view text);
   // Headless (or without a dialog toolkit): the text on standard output and the default
   // answer (No, or OK).
-  MessageBoxAnswer MessageBox(std::u16string_view text, MessageBoxKind kind = MessageBoxKind::kOk);
+  MessageBoxAnswer MessageBox(std::u16string_view text, MessageBoxKind kind = MessageBoxKind::kOk,
+                              MessageBoxIcon icon = MessageBoxIcon::kNone,
+                              QWidget* parent = nullptr);
+  // The status window; null when headless.
+  CStatusDlg* statusWindow() { return statusDlg_.get(); }
+  // The status window's Setup button: the setup dialog, then the transport reopened when the
+  // connection settings changed.
+  void RunSetup();
+  // Where the setup dialog's data protection button goes; null while there is no library.
+  DataProtectionLibrary* dataProtection = nullptr;
 
   // Set by the status window when it exists.
   std::function<void(std::u16string_view)> statusWindowSink;
@@ -47,10 +56,13 @@ class CDarrowApp : public QObject {
 
  private:
   void AskToConfigureSecurity();
+  void CreateStatusWindow();
+  void TellTerminalWhatTheWindowWouldShow();
 
   bool headless_;
   AgentState agent_;
   SingleInstanceLock lock_;
+  std::unique_ptr<CStatusDlg> statusDlg_;
   std::unique_ptr<CMainFrame> mainFrame_;
 };
 

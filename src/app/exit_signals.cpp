@@ -42,7 +42,10 @@ void ExitSignals::OnSignal() {
   char bytes[16];
   while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
   }
-  QCoreApplication::quit();
+  requested_ = true;
+  // exit, not quit: quit may first offer the windows a close, and the status window answers
+  // a close with the exit question.
+  QCoreApplication::exit(0);
 }
 
 }  // namespace perimo

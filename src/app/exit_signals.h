@@ -14,9 +14,13 @@ class ExitSignals : public QObject {
   explicit ExitSignals(QObject* parent = nullptr);
   ~ExitSignals() override;
 
+  // A signal arrived; quitting ended only the loops running then (a start-up question's).
+  bool requested() const { return requested_; }
+
  private:
   void OnSignal();
   QSocketNotifier* notifier_ = nullptr;
+  bool requested_ = false;
 };
 
 }  // namespace perimo

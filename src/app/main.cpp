@@ -63,6 +63,6 @@ int main(int argc, char** argv) {
   perimo::ExitSignals exitSignals;
   perimo::CDarrowApp app(headless);
   if (!app.InitInstance()) return 0;
-  loop->exec();
+  if (!exitSignals.requested()) loop->exec();
   return app.ExitInstance();
 }

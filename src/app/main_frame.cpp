@@ -101,8 +101,8 @@ void CMainFrame::OnWindowRequest() {
       if (activateStatusWindow) activateStatusWindow();
     } else if (m.message == platform::kWmClose) {
       // Ends through the normal exit, after this request is answered.
-      QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
-                                Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     }
     return 0;
   });

@@ -129,6 +129,12 @@ constexpr Entry kBuiltIn[] = {
     {kTextPortInUse,
      u"Port %d is held by another program, such as the perimo service (sudo systemctl disable "
      u"--now perimo)."},
+    {kTextHeadlessAnsweredNo, u"(No window to answer in: answered No.)"},
+    {kTextHeadlessAnsweredOk, u"(No window to answer in: answered OK.)"},
+    {kTextNoNotificationArea,
+     u"The desktop has no notification area: Escape minimises the status window instead of "
+     u"hiding it."},
+    {kTextDataProtectionAbsent, u"The data protection library is not available on this machine."},
 };
 
 constexpr bool SortedById() {
@@ -313,6 +319,10 @@ std::u16string SerialStatusText(int status) {
 
 void SetStatusTextSource(StatusTextSource source) {
   Source() = std::move(source);
+}
+
+void ForEachBuiltInStatusText(const std::function<void(int id, std::u16string_view text)>& fn) {
+  for (const Entry& e : kBuiltIn) fn(e.id, e.text);
 }
 
 }  // namespace perimo

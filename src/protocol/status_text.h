@@ -83,7 +83,11 @@ enum StatusTextId : int {
   kTextReceiveFrameTooLong,  // %d limit
   kTextUploadPastFourGiB,    // %1 file name
   kTextPackSizeLowered,      // %d configured, %d used
-  kTextPortInUse             // %d port
+  kTextPortInUse,            // %d port
+  kTextHeadlessAnsweredNo,
+  kTextHeadlessAnsweredOk,
+  kTextNoNotificationArea,
+  kTextDataProtectionAbsent
 };
 
 // The text for an identifier; empty when there is none.
@@ -132,5 +136,7 @@ std::u16string SerialStatusText(int status);
 // A language library's texts: return true and fill out to override the built-in text.
 using StatusTextSource = std::function<bool(int id, std::u16string& out)>;
 void SetStatusTextSource(StatusTextSource source);  // empty restores the built-in texts
+// Every built-in text with its identifier, in identifier order.
+void ForEachBuiltInStatusText(const std::function<void(int id, std::u16string_view text)>& fn);
 
 }  // namespace perimo
