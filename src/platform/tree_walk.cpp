@@ -56,12 +56,17 @@ class Walker {
                  (fstatat(dirfd(dir), entry->d_name, &own, AT_SYMLINK_NOFOLLOW) == 0 &&
                   S_ISLNK(own.st_mode));
       }
+      const std::string child = prefix + std::string(native);
+      // A link counts only where the platform layer lets a request go; a linked folder is
+      // entered once.
+      if (linked &&
+          (!Reachable(child) || (directory && visited_.count({st.st_dev, st.st_ino}) != 0))) {
+        continue;
+      }
       const std::u16string name = FromUtf8(native);
       path = relative.empty() ? name : relative + u'\\' + name;
       const TreeEntry found{name, path, directory, depth};
       if (!visit_(found) || !directory) continue;
-      const std::string child = prefix + std::string(native);
-      if (linked && !MayEnterLink(child, st)) continue;
       const int childFd =
           openat(dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
       if (childFd < 0) continue;
@@ -72,9 +77,7 @@ class Walker {
     closedir(dir);
   }
 
-  // A linked folder is entered once, and only where the platform layer lets a request go.
-  bool MayEnterLink(const std::string& native, const struct stat& target) {
-    if (visited_.count({target.st_dev, target.st_ino}) != 0) return false;
+  static bool Reachable(const std::string& native) {
     char* real = realpath(native.c_str(), nullptr);
     if (!real) return false;
     const std::u16string wire = ToWirePath(real);

@@ -1,9 +1,9 @@
 #pragma once
 // A depth-first walk of a native folder tree for listings. Entries come in the order the
 // file system returns them; names are wire text, paths below the root are joined with '\'.
-// A folder reached through a symbolic link is entered only when its real place is one a
-// request may name (inside the drive map) and the walk has not been there yet, so a link
-// cycle cannot make the walk endless.
+// An entry reached through a symbolic link is reported only when its real place is one a
+// request may name (inside the drive map), and a linked folder only when the walk has not
+// been there yet, so a link cycle cannot make the walk endless.
 #include <functional>
 #include <string>
 #include <string_view>
