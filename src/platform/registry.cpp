@@ -54,13 +54,23 @@ std::u16string NormalKeyPath(std::u16string_view path) {
   return out;
 }
 
-// One prepared statement, finalized on every path out.
+// A statement prepared once per open store and kept in its slot; each use starts from a
+// reset statement without bindings.
 class Statement {
  public:
-  Statement(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
+  Statement(sqlite3* db, sqlite3_stmt*& slot, const char* sql) : stmt_(slot) {
+    if (!slot &&
+        sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &slot, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(slot);
+      slot = nullptr;
+    }
+    stmt_ = slot;
   }
-  ~Statement() { sqlite3_finalize(stmt_); }
+  ~Statement() {
+    if (!stmt_) return;
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -75,8 +85,10 @@ class Statement {
   }
 
  private:
-  sqlite3_stmt* stmt_ = nullptr;
+  sqlite3_stmt* stmt_;
 };
+
+enum Slot { kAddKey, kSetValue, kReadValue, kReadSpelling };
 
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS reg_keys ("
@@ -107,6 +119,10 @@ RegistryStore::~RegistryStore() {
 }
 
 void RegistryStore::Close() {
+  for (sqlite3_stmt*& statement : statements_) {
+    sqlite3_finalize(statement);
+    statement = nullptr;
+  }
   if (db_) sqlite3_close_v2(db_);
   db_ = nullptr;
 }
@@ -149,9 +165,9 @@ bool RegistryStore::SetString(RegistryRoot root, std::u16string_view keyPath,
   }
   bool ok = false;
   {
-    Statement addKey(db_,
+    Statement addKey(db_, statements_[kAddKey],
                      "INSERT OR IGNORE INTO reg_keys (root, folded, spelling) VALUES (?, ?, ?)");
-    Statement setValue(db_,
+    Statement setValue(db_, statements_[kSetValue],
                        "INSERT INTO reg_values (root, key_folded, name_folded, name, data) "
                        "VALUES (?, ?, ?, ?, ?) ON CONFLICT (root, key_folded, name_folded) "
                        "DO UPDATE SET data = excluded.data");
@@ -184,7 +200,7 @@ std::optional<std::u16string> RegistryStore::GetString(RegistryRoot root,
                                                        std::u16string_view keyPath,
                                                        std::u16string_view name) {
   if (!db_) return std::nullopt;
-  Statement query(db_,
+  Statement query(db_, statements_[kReadValue],
                   "SELECT data FROM reg_values WHERE root = ? AND key_folded = ? AND "
                   "name_folded = ?");
   if (!query.ok()) {
@@ -201,7 +217,8 @@ std::optional<std::u16string> RegistryStore::GetString(RegistryRoot root,
 std::optional<std::u16string> RegistryStore::KeySpelling(RegistryRoot root,
                                                          std::u16string_view keyPath) {
   if (!db_) return std::nullopt;
-  Statement query(db_, "SELECT spelling FROM reg_keys WHERE root = ? AND folded = ?");
+  Statement query(db_, statements_[kReadSpelling],
+                  "SELECT spelling FROM reg_keys WHERE root = ? AND folded = ?");
   if (!query.ok()) return std::nullopt;
   query.Bind(1, static_cast<int>(root));
   query.Bind(2, Blob(Folded(NormalKeyPath(keyPath))));

@@ -10,6 +10,7 @@
 #include <string_view>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace perimo::platform {
 
@@ -52,6 +53,7 @@ class RegistryStore {
   bool Fail(const char* what);
 
   sqlite3* db_ = nullptr;
+  sqlite3_stmt* statements_[4] = {};  // prepared on first use, kept until Close
   std::string error_;
 };
 
