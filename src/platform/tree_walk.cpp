@@ -80,9 +80,9 @@ class Walker {
   static bool Reachable(const std::string& native) {
     char* real = realpath(native.c_str(), nullptr);
     if (!real) return false;
-    const std::u16string wire = ToWirePath(real);
+    const bool reachable = IsReachableByRequest(real);
     free(real);
-    return ToNativePath(wire).has_value();
+    return reachable;
   }
 
   const TreeVisitor& visit_;
