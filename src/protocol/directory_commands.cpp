@@ -95,7 +95,7 @@ void DeleteFiles(Request& request) {
     return;
   }
   const std::u16string path = Resolved(request, name);
-  if (RightForPath(agent, path) == 0) {
+  if (RightForPath(agent.login, agent.paths.exeDir, path) == 0) {
     RejectFrame(agent, request.connection, request.reply);
     return;
   }
