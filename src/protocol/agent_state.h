@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/registry.h"
+#include "protocol/name_list.h"
 #include "protocol/transfer_state.h"
 #include "security/link_cipher.h"
 #include "security/login_state.h"
@@ -64,6 +66,11 @@ struct AgentState {
   // 55 × packSize bytes, allocated once at start-up.
   std::vector<uint8_t> blockBuffer;
   TransferState transfer;
+
+  // The names the last listing collected, handed out page by page.
+  NameList nameList;
+  // Opened on first use by the registry commands.
+  platform::RegistryStore registry;
 
   // Where status lines go (the log view, or standard output when headless).
   std::function<void(std::u16string_view)> statusSink;

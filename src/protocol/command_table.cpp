@@ -1,6 +1,8 @@
 #include "protocol/command_table.h"
 
+#include "protocol/directory_commands.h"
 #include "protocol/file_transfer_commands.h"
+#include "protocol/misc_commands.h"
 #include "protocol/security_commands.h"
 #include "protocol/settings_commands.h"
 #include "protocol/system_info_commands.h"
@@ -31,34 +33,34 @@ constexpr CommandTable BuildCommands() {
   t[0x12] = FileExists;
   t[0x13] = GetOsVersion;
   t[0x14] = GetProductVersion;
-  t[0x15] = nullptr;  // DeleteFiles
-  t[0x16] = nullptr;  // OpenDirectoryList
-  t[0x17] = nullptr;  // NextDirectoryNames
+  t[0x15] = DeleteFiles;
+  t[0x16] = OpenDirectoryList;
+  t[0x17] = NextDirectoryNames;
   t[0x18] = DirectoryExists;
-  t[0x19] = nullptr;  // OpenProjectList
-  t[0x1A] = nullptr;  // NextProjectNames
-  t[0x1B] = nullptr;  // OpenSystemFileList
-  t[0x1C] = nullptr;  // NextSystemFileNames
-  t[0x1D] = nullptr;  // OpenDriveList
-  t[0x1E] = nullptr;  // NextDriveNames
-  t[0x1F] = nullptr;  // IsViewerRunning
-  t[0x20] = nullptr;  // UseWideStrings
-  t[0x21] = nullptr;  // GetDiskSpace
-  t[0x22] = nullptr;  // GetFileSize
-  t[0x23] = nullptr;  // CloseWindow
+  t[0x19] = OpenProjectList;
+  t[0x1A] = NextProjectNames;
+  t[0x1B] = OpenSystemFileList;
+  t[0x1C] = NextSystemFileNames;
+  t[0x1D] = OpenDriveList;
+  t[0x1E] = NextDriveNames;
+  t[0x1F] = IsViewerRunning;
+  t[0x20] = UseWideStrings;
+  t[0x21] = GetDiskSpace;
+  t[0x22] = GetFileSize;
+  t[0x23] = CloseWindow;
   t[0x24] = GetSecurityState;
   t[0x25] = Login;
-  t[0x26] = nullptr;  // accepted and ignored
-  t[0x27] = nullptr;  // accepted and ignored
-  t[0x28] = nullptr;  // accepted and ignored
-  t[0x29] = nullptr;  // always 06 '1'
-  t[0x2A] = nullptr;  // WriteRegistryValue
-  t[0x2B] = nullptr;  // ReadRegistryValue
+  t[0x26] = IgnoreFrame;
+  t[0x27] = IgnoreFrame;
+  t[0x28] = IgnoreFrame;
+  t[0x29] = AnswerOne;
+  t[0x2A] = WriteRegistryValue;
+  t[0x2B] = ReadRegistryValue;
   t[0x2C] = FlushBlocks;
   t[0x2D] = SharedHandler<OpenDownloadEx, true>;
   t[0x2E] = BufferBlock;
-  t[0x2F] = nullptr;  // 06 only
-  t[0x30] = nullptr;  // accepted and ignored
+  t[0x2F] = AnswerAck;
+  t[0x30] = IgnoreFrame;
   t[0x31] = nullptr;  // StartTaskManager
   t[0x32] = nullptr;  // QueryTasks
   t[0x33] = nullptr;  // StopTask
@@ -67,7 +69,7 @@ constexpr CommandTable BuildCommands() {
   t[0x36] = GetUserLocale;
   t[0x37] = SharedHandler<OpenDownloadEx, false>;
   t[0x38] = SharedHandler<CloseDownload, false>;
-  t[0x39] = nullptr;  // NextDirectoryEntries
+  t[0x39] = NextDirectoryEntries;
   t[0x3A] = GetDownloadLock;
   t[0x3B] = OpenSecureLink;
   t[0x3C] = nullptr;  // Upgrade
