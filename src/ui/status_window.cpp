@@ -13,6 +13,7 @@
 #include "protocol/dialog_resources.h"
 #include "protocol/status_text.h"
 #include "ui/about_dialog.h"
+#include "ui/agent_icon.h"
 #include "ui/connection_texts.h"
 
 namespace perimo {
@@ -44,6 +45,7 @@ CStatusDlg::CStatusDlg(AgentState& agent, StatusWindowHooks hooks, QWidget* pare
   if (auto* b = ControlAs<QPushButton>(kExitButton)) {
     connect(b, &QPushButton::clicked, this, &QWidget::close);
   }
+  setWindowIcon(AgentIcon());
   SetConnectionTypeLine();
   RefreshIpLine();
   ApplyStartPosition();
@@ -57,7 +59,7 @@ CStatusDlg::~CStatusDlg() {
 
 void CStatusDlg::CreateTrayIcon() {
   if (!hooks_.trayAvailable()) return;
-  tray_ = new QSystemTrayIcon(style()->standardIcon(QStyle::SP_ComputerIcon), this);
+  tray_ = new QSystemTrayIcon(AgentIcon(), this);
   tray_->setToolTip(ToQString(agent_.title).left(kTipChars));
   trayMenu_ = std::make_unique<QMenu>();
   QAction* about =
