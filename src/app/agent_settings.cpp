@@ -65,6 +65,7 @@ AgentSettings ReadAgentSettings(std::u16string_view agentIniPath) {
   s.productVersion = ini.Text(u"OEM", u"ProductVersion", u"7.12", 253);
   s.aboutText = ini.Text(u"OEM", u"AboutText", u"", 1023);
   s.useUserFolder = ini.Int(u"OEM", u"UseUserFolder", 1);
+  s.registerWait = std::max(ini.Int(u"Setup", u"RegisterWait", 60), 0);
   return s;
 }
 

@@ -40,6 +40,8 @@ struct AgentSettings {
   std::u16string productVersion = u"7.12";
   std::u16string aboutText;
   int32_t useUserFolder = 1;
+  // How long component registration waits for a registration program to end, in seconds.
+  int32_t registerWait = 60;
 };
 
 // All in wire form (Windows paths).

@@ -1,11 +1,14 @@
 #include "protocol/command_table.h"
 
+#include "protocol/data_protection_commands.h"
 #include "protocol/directory_commands.h"
 #include "protocol/file_transfer_commands.h"
 #include "protocol/misc_commands.h"
+#include "protocol/runtime_commands.h"
 #include "protocol/security_commands.h"
 #include "protocol/settings_commands.h"
 #include "protocol/system_info_commands.h"
+#include "protocol/upgrade_command.h"
 
 namespace perimo {
 namespace {
@@ -19,9 +22,9 @@ constexpr CommandTable BuildCommands() {
   t[0x04] = OpenUpload;
   t[0x05] = ReadBlock;
   t[0x06] = CloseUpload;
-  t[0x07] = nullptr;  // StartRuntime
-  t[0x08] = nullptr;  // StopRuntime
-  t[0x09] = nullptr;  // UpdateScreen
+  t[0x07] = StartRuntimeCommand;
+  t[0x08] = StopRuntime;
+  t[0x09] = UpdateScreen;
   t[0x0A] = WriteProgramSetting;
   t[0x0B] = ReadProgramSetting;
   t[0x0C] = WriteIniValue;
@@ -29,7 +32,7 @@ constexpr CommandTable BuildCommands() {
   t[0x0E] = GetProjectsFolder;
   t[0x0F] = MakeDirectory;
   t[0x10] = RemoveDirectory;
-  t[0x11] = nullptr;  // PostRuntimeMessage
+  t[0x11] = PostRuntimeMessage;
   t[0x12] = FileExists;
   t[0x13] = GetOsVersion;
   t[0x14] = GetProductVersion;
@@ -61,20 +64,20 @@ constexpr CommandTable BuildCommands() {
   t[0x2E] = BufferBlock;
   t[0x2F] = AnswerAck;
   t[0x30] = IgnoreFrame;
-  t[0x31] = nullptr;  // StartTaskManager
-  t[0x32] = nullptr;  // QueryTasks
-  t[0x33] = nullptr;  // StopTask
-  t[0x34] = nullptr;  // RegisterComponent
-  t[0x35] = nullptr;  // FileDigest
+  t[0x31] = StartTaskManager;
+  t[0x32] = QueryTasks;
+  t[0x33] = StopTask;
+  t[0x34] = RegisterComponent;
+  t[0x35] = FileDigest;
   t[0x36] = GetUserLocale;
   t[0x37] = SharedHandler<OpenDownloadEx, false>;
   t[0x38] = SharedHandler<CloseDownload, false>;
   t[0x39] = NextDirectoryEntries;
   t[0x3A] = GetDownloadLock;
   t[0x3B] = OpenSecureLink;
-  t[0x3C] = nullptr;  // Upgrade
-  t[0x3D] = nullptr;  // GetProtectionDeviceId
-  t[0x3E] = nullptr;  // SetProtectionPassword
+  t[0x3C] = Upgrade;
+  t[0x3D] = GetProtectionDeviceId;
+  t[0x3E] = SetProtectionPassword;
   return t;
 }
 

@@ -135,6 +135,8 @@ constexpr Entry kBuiltIn[] = {
      u"The desktop has no notification area: Escape minimises the status window instead of "
      u"hiding it."},
     {kTextDataProtectionAbsent, u"The data protection library is not available on this machine."},
+    {kTextRegisterServerNotEnded,
+     u"%s has not ended after %d seconds; it keeps running and is no longer waited for."},
 };
 
 constexpr bool SortedById() {

@@ -87,7 +87,10 @@ enum StatusTextId : int {
   kTextHeadlessAnsweredNo,
   kTextHeadlessAnsweredOk,
   kTextNoNotificationArea,
-  kTextDataProtectionAbsent
+  kTextDataProtectionAbsent,
+
+  // Runtime control texts of this agent's own.
+  kTextRegisterServerNotEnded = kTextPrivateFirst + 100,  // %s program, %d seconds
 };
 
 // The text for an identifier; empty when there is none.
