@@ -259,6 +259,11 @@ void StartTaskManager(Request& request) {
     request.Reply({kAck, RunTaskOperation(title, name, kTaskStart)});
     return;
   }
+  // A quote cannot be part of a file name; in the quoted argument it would split it in two.
+  if (name.find(u'"') != std::u16string::npos) {
+    request.Reply({kAck, 0});
+    return;
+  }
   const std::u16string program = agent.paths.exeDir + u"\\Kalder Manager.EXE";
   const std::u16string commandLine = u"\"" + agent.paths.exeDir + u"\\" + name + u".DLL\"";
   const auto pid = pf::CreateProcess(program, commandLine);
