@@ -48,7 +48,7 @@ DataProtectionLibrary& DataProtectionLibrary::Instance() {
 void DataProtectionLibrary::Prepare(std::u16string_view exeDir) {
   CopyLibraryFiles(exeDir);
   if (library_.loaded()) return;
-  if (library_.Load(kLibraryName, exeDir)) library_.Keep();
+  if (library_.Load(kLibraryName, exeDir, pf::PathScope::kAgent)) library_.Keep();
 }
 
 int32_t DataProtectionLibrary::Initialize(void* parentWindow, std::u16string_view folder) {

@@ -18,7 +18,8 @@ DynamicLibrary::~DynamicLibrary() {
   if (!keep_) Unload();
 }
 
-bool DynamicLibrary::Load(std::u16string_view name, std::u16string_view appFolder) {
+bool DynamicLibrary::Load(std::u16string_view name, std::u16string_view appFolder,
+                          PathScope scope) {
   Unload();
   if (name.empty()) return false;
   const bool bare = name.find_first_of(u"\\/:") == std::u16string_view::npos;
@@ -26,11 +27,11 @@ bool DynamicLibrary::Load(std::u16string_view name, std::u16string_view appFolde
     std::u16string inFolder(appFolder);
     inFolder += u'\\';
     inFolder += name;
-    if (const auto native = ToNativePath(inFolder)) handle_ = OpenNative(*native);
+    if (const auto native = ToNativePath(inFolder, scope)) handle_ = OpenNative(*native);
     if (handle_ == nullptr) handle_ = OpenNative(ToUtf8(name));
     return handle_ != nullptr;
   }
-  if (const auto native = ToNativePath(name)) {
+  if (const auto native = ToNativePath(name, scope)) {
     // dlopen searches the loader's folders for a name without a slash.
     handle_ = OpenNative(native->find('/') == std::string::npos ? "./" + *native : *native);
   }

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/paths.h"
+
 namespace perimo::platform {
 
 class DynamicLibrary {
@@ -16,7 +18,8 @@ class DynamicLibrary {
   DynamicLibrary& operator=(const DynamicLibrary&) = delete;
 
   // appFolder: the agent's folder in wire form, searched first for a bare name.
-  bool Load(std::u16string_view name, std::u16string_view appFolder);
+  bool Load(std::u16string_view name, std::u16string_view appFolder,
+            PathScope scope = PathScope::kRequest);
   void Unload();
   // Stays loaded for the rest of the process.
   void Keep() { keep_ = true; }

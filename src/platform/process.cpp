@@ -141,7 +141,8 @@ std::optional<pid_t> SpawnNative(const std::string& program, const std::vector<s
   return pid;
 }
 
-std::optional<pid_t> CreateProcess(std::u16string_view program, std::u16string_view commandLine) {
+std::optional<pid_t> CreateProcess(std::u16string_view program, std::u16string_view commandLine,
+                                   PathScope scope) {
   std::u16string programName(program);
   std::vector<std::string> args;
   if (programName.empty()) {
@@ -159,7 +160,7 @@ std::optional<pid_t> CreateProcess(std::u16string_view program, std::u16string_v
     errno = ENOENT;
     return std::nullopt;
   }
-  const auto native = ToNativePath(programName);
+  const auto native = ToNativePath(programName, scope);
   if (!native) {
     errno = ENOENT;
     return std::nullopt;

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/paths.h"
+
 namespace perimo::platform {
 
 // Splits a command line as the Windows C runtime does. The first word is the program name:
@@ -23,8 +25,10 @@ std::vector<std::u16string> SplitArguments(std::u16string_view arguments);
 
 // Starts a process. With a program, the whole command line is its arguments; without one
 // (empty), the command line's first word names the program. The process id, or nullopt
-// with errno set when the program could not be started.
-std::optional<pid_t> CreateProcess(std::u16string_view program, std::u16string_view commandLine);
+// with errno set when the program could not be started. The scope says who names the program:
+// a request's name must stay inside the drive map.
+std::optional<pid_t> CreateProcess(std::u16string_view program, std::u16string_view commandLine,
+                                   PathScope scope = PathScope::kRequest);
 // The same for a native program path and native arguments (argv[0] is added).
 std::optional<pid_t> SpawnNative(const std::string& program, const std::vector<std::string>& args,
                                  bool newSession = false);

@@ -161,7 +161,7 @@ bool StartRuntime(const AgentState& agent) {
   const std::u16string project = ProjectFile(agent);
   std::u16string commandLine = u"\"" + agent.paths.exeDir + u"\\RunStartUp.EXE\"";
   if (!project.empty()) commandLine += u" \"" + project + u"\"";
-  const auto pid = pf::CreateProcess({}, commandLine);
+  const auto pid = pf::CreateProcess({}, commandLine, pf::PathScope::kAgent);
   if (!pid) {
     agent.AddStatusLine(StatusText(kTextCannotStartRuntime));
     return false;
@@ -266,7 +266,7 @@ void StartTaskManager(Request& request) {
   }
   const std::u16string program = agent.paths.exeDir + u"\\Kalder Manager.EXE";
   const std::u16string commandLine = u"\"" + agent.paths.exeDir + u"\\" + name + u".DLL\"";
-  const auto pid = pf::CreateProcess(program, commandLine);
+  const auto pid = pf::CreateProcess(program, commandLine, pf::PathScope::kAgent);
   if (pid) pf::ReleaseProcess(*pid);
   request.Reply({kAck, static_cast<uint8_t>(pid ? 1 : 0)});
 }

@@ -27,7 +27,8 @@ std::u16string UpgradeCommandLine(int pid, std::u16string_view exeDir) {
 void Upgrade(Request& request) {
   const AgentState& agent = request.agent;
   const auto pid = platform::CreateProcess(agent.paths.exeDir + u"\\UPGRADE.EXE",
-                                           UpgradeCommandLine(getpid(), agent.paths.exeDir));
+                                           UpgradeCommandLine(getpid(), agent.paths.exeDir),
+                                           platform::PathScope::kAgent);
   if (pid) platform::ReleaseProcess(*pid);
   // Gives the upgrade program time to take note of the agent before it closes.
   std::this_thread::sleep_for(std::chrono::milliseconds(kHandOverPauseMs));
