@@ -16,6 +16,7 @@
 #include "platform/paths.h"
 #include "platform/shared_memory.h"
 #include "platform/text.h"
+#include "platform/tick.h"
 #include "platform/window_endpoint.h"
 #include "protocol/agent_state.h"
 #include "protocol/data_protection_commands.h"
@@ -209,6 +210,35 @@ TEST_F(RuntimeCommandsTest, WideRequestsReachTheRuntime) {
                                       "main 1037 1 0 BC", "viewer 1024 5 -1", "viewer 1363 2 0"}));
   EXPECT_EQ(lines, (std::vector<std::string>{"Post message (1024, 5, -1) to the Runtime.",
                                              "Screen Tank was updated."}));
+}
+
+uint32_t fakeTick = 0;
+uint32_t FakeTick() {
+  return fakeTick;
+}
+
+// A runtime that never closes: the close request is repeated once a second for ten seconds,
+// also when the tick count wraps meanwhile, and the stop is acknowledged.
+TEST_F(RuntimeCommandsTest, StopGivesUpAfterTenSecondsOfTicks) {
+  FakeWindows windows;
+  platform::SetTickSourceForTesting(FakeTick);
+  agent.pause = [](uint32_t ms) { fakeTick += ms; };
+  for (const uint32_t start : {1000u, 0xFFFFF000u}) {
+    fakeTick = start;
+    lines.clear();
+    EXPECT_EQ(Run(StopRuntime), Bytes{0x06});
+    EXPECT_EQ(lines, std::vector<std::string>{"Runtime was stopped."});
+  }
+  platform::SetTickSourceForTesting(nullptr);
+  std::vector<std::string> messages;
+  for (int i = 0; i < 500 && (messages = windows.Messages()).size() < 34; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  // First run: 1 + 10 close requests; the second ends when the tick count wraps, after 5 more.
+  const auto closes = std::count(messages.begin(), messages.end(), "main 1035 0 1");
+  const auto notices = std::count(messages.begin(), messages.end(), "viewer 1424 0 0");
+  EXPECT_EQ(closes, 11 + 6);
+  EXPECT_EQ(notices, 11 + 6);
 }
 
 TEST_F(RuntimeCommandsTest, DataProtectionRepliesInWideStrings) {
