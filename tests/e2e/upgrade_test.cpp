@@ -118,6 +118,21 @@ TEST(UpgradeE2e, StagedAgentReplacesTheOldOneAndAnswers) {
   EXPECT_EQ(ReadFile(agent.Path("Upgrade.bak/perimo")), BuiltFile("perimo"));
 }
 
+TEST(UpgradeE2e, NothingStagedOnlyRestartsTheAgent) {
+  AgentHarness agent(WithUpgradeProgram({}));
+  ASSERT_TRUE(agent.Start()) << agent.error();
+  StartedAgents started(agent.Path("UPGRADE.LOG"));
+  {
+    auto ws = agent.Connect();
+    EXPECT_EQ(ws.Request(Frame(0x3C)), (Bytes{0x06, '1'}));
+  }
+  EXPECT_EQ(agent.WaitForExit(10000), 0);
+  const auto log = WaitForLog(agent.Path("UPGRADE.LOG"), "upgrade done: 0 file(s) replaced");
+  ASSERT_TRUE(log) << ReadFile(agent.Path("UPGRADE.LOG"));
+  EXPECT_NE(log->find("nothing is staged"), std::string::npos);
+  EXPECT_TRUE(AgentAnswers(agent));
+}
+
 TEST(UpgradeE2e, StagedAgentThatCannotStartIsRolledBack) {
   const std::string broken = "#!/bin/sh\nexit 3\n";
   AgentHarness agent(WithUpgradeProgram({{"Upgrade/perimo", broken}}));
