@@ -1,5 +1,7 @@
 #include "dataprot/data_protection.h"
 
+#include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "platform/file_system.h"
