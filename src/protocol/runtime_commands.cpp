@@ -175,7 +175,7 @@ bool StartRuntime(const AgentState& agent) {
 // Reply: 06; 15 35 without the runStop right; 15 0B when the process was not created.
 void StartRuntimeCommand(Request& request) {
   const AgentState& agent = request.agent;
-  if (MayRunStop(agent) == 0) {
+  if (MayRunStop(agent.login) == 0) {
     agent.AddStatusLine(StatusText(kTextCannotStartRuntime));
     request.Reply({kNak, kNakRefused});
     return;
@@ -191,7 +191,7 @@ void StartRuntimeCommand(Request& request) {
 // window is gone. Reply 06 either way.
 void StopRuntime(Request& request) {
   const AgentState& agent = request.agent;
-  if (MayRunStop(agent) == 0) {
+  if (MayRunStop(agent.login) == 0) {
     agent.AddStatusLine(StatusText(kTextRuntimeNotStarted));
     request.Reply({kNak, kNakRefused});
     return;
