@@ -8,6 +8,7 @@
 
 #include "app/agent_paths.h"
 #include "app/agent_settings.h"
+#include "app/data_protection_binding.h"
 #include "app/language_library.h"
 #include "app/main_frame.h"
 #include "app/serial_hooks.h"
@@ -147,6 +148,8 @@ bool CDarrowApp::InitInstance() {
   std::string exePath = platform::ExecutablePath();
   if (exePath.empty()) exePath = "./Perimo";
   agent_.paths = ComputeAgentPaths(exePath, SuiteFolderSources::FromSystem());
+  dataProtectionBinding_ = MakeDataProtectionBinding(agent_);
+  dataProtection = dataProtectionBinding_.get();
   // The culture's pending pack replaces the current one only for that exact culture; loading
   // then falls back from "de-DE" to "de" to the executable's folder.
   const std::u16string culture =

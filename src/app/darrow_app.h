@@ -64,6 +64,7 @@ class CDarrowApp : public QObject {
   SingleInstanceLock lock_;
   std::unique_ptr<CStatusDlg> statusDlg_;
   std::unique_ptr<CMainFrame> mainFrame_;
+  std::unique_ptr<DataProtectionLibrary> dataProtectionBinding_;
 };
 
 // A status line on standard output: one UTF-8 line per line of text, flushed at once.
