@@ -337,6 +337,15 @@ bool ParseInt(const std::string& text, int64_t low, int64_t high, int64_t& value
   }
 }
 
+Error PostArguments(const Command& c, int64_t& message, int64_t& wParam, int64_t& lParam) {
+  if (Error e = NeedArgs(c, 3, 3, "runtime post MESSAGE WPARAM LPARAM")) return e;
+  if (!ParseInt(c.args[0], 0, 0xFFFFFFFF, message) || !ParseInt(c.args[1], 0, 0xFFFFFFFF, wParam) ||
+      !ParseInt(c.args[2], INT32_MIN, INT32_MAX, lParam)) {
+    return Usage("runtime post: MESSAGE and WPARAM are unsigned 32-bit numbers, LPARAM signed");
+  }
+  return Ok();
+}
+
 Error Runtime(Context& cx) {
   const Command& c = cx.command;
   if (c.action == "start") return StartRuntime(cx.session);
@@ -352,12 +361,8 @@ Error Runtime(Context& cx) {
     if (Error e = NeedArgs(c, 1, 1, "runtime screen NAME")) return e;
     return UpdateScreen(cx.session, c.args[0]);
   }
-  if (Error e = NeedArgs(c, 3, 3, "runtime post MESSAGE WPARAM LPARAM")) return e;
   int64_t message = 0, wParam = 0, lParam = 0;
-  if (!ParseInt(c.args[0], 0, 0xFFFFFFFF, message) || !ParseInt(c.args[1], 0, 0xFFFFFFFF, wParam) ||
-      !ParseInt(c.args[2], INT32_MIN, INT32_MAX, lParam)) {
-    return Usage("runtime post: MESSAGE and WPARAM are unsigned 32-bit numbers, LPARAM signed");
-  }
+  if (Error e = PostArguments(c, message, wParam, lParam)) return e;
   return PostRuntimeMessage(cx.session, static_cast<uint32_t>(message),
                             static_cast<uint32_t>(wParam), static_cast<int32_t>(lParam));
 }
@@ -492,7 +497,12 @@ int RunCommand(const Command& command, const ConnectOptions& connect, Output& ou
   output.json["command"] = command.name + (command.action.empty() ? "" : " " + command.action);
   output.json["host"] = connect.host + ":" + std::to_string(connect.port);
   Session session;
-  Error e = session.Open(connect);
+  Error e;
+  if (command.name == "runtime" && command.action == "post") {
+    int64_t message, wParam, lParam;
+    e = PostArguments(command, message, wParam, lParam);
+  }
+  if (!e) e = session.Open(connect);
   if (!e) {
     Context cx{command, session, output};
     const std::string& n = command.name;
