@@ -152,12 +152,9 @@ TEST_F(PerimoWsTest, PutAndGetRoundTripFilesWithTimesAndAttributes) {
     size_t size;
     const char* compress;
   };
-  const Case cases[] = {{"empty.bin", 0, "none"},
-                        {"small.txt", 1000, "none"},
-                        {"large.bin", 10u << 20, "none"},
-                        {"packed.bin", 300000, "lzss"},
-                        {"packed2.bin", 300000, "lzw"},
-                        {"packed3.bin", 300000, "huffman"}};
+  const Case cases[] = {{"empty.bin", 0, "none"},         {"small.txt", 1000, "none"},
+                        {"large.bin", 10u << 20, "none"}, {"packed.bin", 300000, "lzss"},
+                        {"packed2.bin", 300000, "lzw"},   {"packed3.bin", 300000, "huffman"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string content = Content(c.size, static_cast<unsigned>(c.size));
@@ -267,8 +264,8 @@ TEST_F(PerimoWsTest, SecuredAgentLinksAndLogsInByItself) {
   WriteFile(local / "password", "Secret1\n");
   WriteFile(local / "f.txt", "secured");
   WsRun run = Ws({"--host", host, "--psk-file", (local / "psk").string(), "--user", "alice",
-                "--password-file", (local / "password").string(), "put",
-                (local / "f.txt").string(), "C:\\f.txt"});
+                  "--password-file", (local / "password").string(), "put",
+                  (local / "f.txt").string(), "C:\\f.txt"});
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(ReadFile(agent.Path("f.txt")), "secured");
   run = Ws({"--host", host, "--psk-file", (local / "psk").string(), "--user", "Alice", "info"},
@@ -307,7 +304,8 @@ TEST_F(PerimoWsTest, ConnectionLostMidTransferExitsWithThreeAndLeavesNoFile) {
   AgentOptions options;
   options.files.emplace_back("big.bin", Content(96u << 20, 5));
   auto& agent = Boot(options);
-  const pid_t ws = Start({"--host", Host(agent), "get", "C:\\big.bin", (local / "big.bin").string()});
+  const pid_t ws =
+      Start({"--host", Host(agent), "get", "C:\\big.bin", (local / "big.bin").string()});
   // The temporary file beside the target appears with the first block; then the agent dies.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   bool seen = false;
@@ -336,7 +334,7 @@ TEST_F(PerimoWsTest, FleetOfThreeWithOneStoppedReportsEachTarget) {
   WriteFile(local / "hosts", "# targets\n" + Host(a) + "\n\n" + Host(b) + "\n" + Host(c) + "\n");
   WriteFile(local / "f.txt", "fleet");
   WsRun run = Ws({"--hosts", (local / "hosts").string(), "--parallel", "2", "--timeout", "5", "put",
-                (local / "f.txt").string(), "C:\\f.txt"});
+                  (local / "f.txt").string(), "C:\\f.txt"});
   EXPECT_EQ(run.code, 3) << run.out;
   EXPECT_NE(run.out.find("2 of 3 targets succeeded"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find(Host(b) + "  3"), std::string::npos) << run.out;
