@@ -349,5 +349,111 @@ TEST_F(PerimoWsTest, FleetOfThreeWithOneStoppedReportsEachTarget) {
   EXPECT_EQ(Ws({"--hosts", (local / "hosts").string(), "ls"}).code, 2);
 }
 
+// Whether the agent answers the command code at all (some commands land later than others).
+bool Answers(AgentHarness& agent, workstation::Bytes frame) {
+  auto ws = agent.Connect();
+  if (!ws.Request(workstation::Frame(0x13))) return false;
+  ws.SetFramed(true);
+  return ws.Request(frame, 2000).has_value();
+}
+
+TEST_F(PerimoWsTest, SyncSendsOnlyWhatChangedDeletesAndDryRuns) {
+  auto& agent = Boot();
+  if (!Answers(agent, workstation::TextFrame(0x35, "C:\\none"))) {
+    GTEST_SKIP() << "this agent does not answer 0x35 yet";
+  }
+  const std::string host = Host(agent);
+  for (int i = 0; i < 200; ++i) {
+    WriteFile(local / "proj" / ("S" + std::to_string(i % 7)) / ("f" + std::to_string(i) + ".scr"),
+              Content(100 + i, i));
+  }
+  WriteFile(agent.Path("Proj/stale.txt"), "stale");
+  const std::string src = (local / "proj").string();
+  WsRun run = Ws({"--json", "--host", host, "sync", src, "C:\\Proj"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("\"skipped\":0"), std::string::npos) << run.out;
+  EXPECT_TRUE(fs::exists(agent.Path("Proj/stale.txt")));
+
+  for (int i : {3, 50, 199}) {
+    WriteFile(local / "proj" / ("S" + std::to_string(i % 7)) / ("f" + std::to_string(i) + ".scr"),
+              "touched");
+  }
+  run = Ws({"--host", host, "sync", "--delete", "--dry-run", src, "C:\\Proj"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("3 to send, 197 skipped, 1 to delete"), std::string::npos) << run.out;
+  EXPECT_TRUE(fs::exists(agent.Path("Proj/stale.txt")));
+  run = Ws({"--host", host, "sync", "--delete", src, "C:\\Proj"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("3 sent, 197 skipped, 1 deleted"), std::string::npos) << run.out;
+  EXPECT_FALSE(fs::exists(agent.Path("Proj/stale.txt")));
+  EXPECT_EQ(ReadFile(agent.Path("Proj/S1/f50.scr")), "touched");
+}
+
+TEST_F(PerimoWsTest, ListingsAndRemoval) {
+  AgentOptions options;
+  options.files = {{"Proj/Main.APP", "m"},
+                   {"Proj/A/B/x.txt", "x"},
+                   {"Proj/C/y.txt", "y"},
+                   {"Proj/r1.tmp", "1"},
+                   {"Proj/r2.tmp", "2"}};
+  auto& agent = Boot(options);
+  if (!Answers(agent, workstation::TextFrame(0x16, "C:\\Proj"))) {
+    GTEST_SKIP() << "this agent does not answer the listing commands yet";
+  }
+  const std::string host = Host(agent);
+  WsRun run = Ws({"--host", host, "ls", "C:\\Proj"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("<DIR>+              A\\"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("  Main.APP"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("x.txt"), std::string::npos) << run.out;
+  run = Ws({"--host", host, "ls", "--projects", "C:\\Proj"});
+  EXPECT_NE(run.out.find("A\\B\\x.txt"), std::string::npos) << run.out;
+  run = Ws({"--host", host, "ls", "--drives"});
+  EXPECT_EQ(run.out, "C:\n");
+  ASSERT_EQ(Ws({"--host", host, "rm", "C:\\Proj\\*.tmp"}).code, 0);
+  EXPECT_FALSE(fs::exists(agent.Path("Proj/r1.tmp")));
+  EXPECT_TRUE(fs::exists(agent.Path("Proj/Main.APP")));
+  run = Ws({"--host", host, "get", "-r", "C:\\Proj", (local / "copy").string()});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(ReadFile(local / "copy" / "A" / "B" / "x.txt"), "x");
+}
+
+// The Ansible module, run by ansible-playbook over a local connection against two agents:
+// the first run changes both, the second neither.
+TEST_F(PerimoWsTest, AnsibleModuleSyncsTwoAgentsThenReportsNoChange) {
+  if (std::system("ansible-playbook --version >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "ansible-playbook is not installed";
+  }
+  auto& a = Boot();
+  auto& b = Boot();
+  if (!Answers(a, workstation::TextFrame(0x35, "C:\\none"))) {
+    GTEST_SKIP() << "this agent does not answer 0x35 yet";
+  }
+  WriteFile(local / "proj" / "Main.APP", "main");
+  WriteFile(local / "proj" / "S" / "one.scr", "one");
+  WriteFile(local / "inventory", "a agent=" + Host(a) + "\nb agent=" + Host(b) + "\n");
+  WriteFile(local / "play.yml",
+            "- hosts: all\n  connection: local\n  gather_facts: false\n  tasks:\n"
+            "    - perimo_sync:\n        src: " +
+                (local / "proj").string() +
+                "\n        dest: 'C:\\Proj'\n        agent: '{{ agent }}'\n        perimo_ws: " +
+                WsBinary().string() + "\n");
+  const char* source = std::getenv("PERIMO_SOURCE_DIR");
+  const std::string library = std::string(source ? source : ".") + "/tools/ansible/library";
+  const std::string command = "ANSIBLE_LIBRARY=" + library +
+                              " ANSIBLE_LOCALHOST_WARNING=0 ANSIBLE_NOCOLOR=1 "
+                              "ansible-playbook -i " +
+                              (local / "inventory").string() + " " + (local / "play.yml").string() +
+                              " > " + (local / "ansible.txt").string() + " 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << ReadFile(local / "ansible.txt");
+  std::string recap = ReadFile(local / "ansible.txt");
+  EXPECT_NE(recap.find("changed=1"), std::string::npos) << recap;
+  EXPECT_EQ(ReadFile(b.Path("Proj/S/one.scr")), "one");
+  ASSERT_EQ(std::system(command.c_str()), 0) << ReadFile(local / "ansible.txt");
+  recap = ReadFile(local / "ansible.txt");
+  EXPECT_EQ(recap.find("changed=1"), std::string::npos) << recap;
+  EXPECT_NE(recap.find("changed=0"), std::string::npos) << recap;
+}
+
 }  // namespace
 }  // namespace perimo::e2e
