@@ -60,7 +60,8 @@ int main(int argc, char** argv) {
   app.add_flag("--json", json, "One machine-readable JSON result per command");
   app.add_flag("--narrow", narrow, "Keep 8-bit request strings");
   app.add_option("--hosts", hostsFile,
-                 "File of targets, one HOST[:PORT] a line (put, sync, runtime, info)");
+                 "File of targets, one HOST[:PORT] a line (put, sync, runtime, info); the exit "
+                 "status is the largest of the targets'");
   app.add_option("--parallel", parallel, "Targets served at once with --hosts")
       ->check(CLI::Range(1, 256))
       ->capture_default_str();
