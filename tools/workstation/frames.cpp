@@ -85,13 +85,15 @@ void EnvelopeDecoder::Feed(const uint8_t* bytes, size_t count, std::vector<Bytes
           state_ = State::kInFrame;
         }
         break;
-      case State::kInFrame:
-        if (b == kDle) {
-          state_ = State::kAfterDle;
-        } else {
-          current_.push_back(b);
-        }
+      case State::kInFrame: {
+        // The run up to the next DLE goes in whole.
+        const auto* dle = static_cast<const uint8_t*>(std::memchr(bytes + i, kDle, count - i));
+        const size_t runEnd = dle ? static_cast<size_t>(dle - bytes) : count;
+        current_.insert(current_.end(), bytes + i, bytes + runEnd);
+        i = runEnd;
+        if (dle) state_ = State::kAfterDle;
         break;
+      }
       case State::kAfterDle:
         if (b == kDle) {
           current_.push_back(b);
