@@ -1,5 +1,7 @@
 #include "workstation/frames.h"
 
+#include <cstring>
+
 namespace perimo::workstation {
 
 namespace {
@@ -51,10 +53,18 @@ uint32_t ReadU32(const Bytes& bytes, size_t offset) {
 }
 
 Bytes Envelope(const Bytes& frame) {
-  Bytes out{kStx};
-  for (uint8_t b : frame) {
-    out.push_back(b);
-    if (b == kDle) out.push_back(kDle);
+  Bytes out;
+  out.reserve(frame.size() + frame.size() / 128 + 8);
+  out.push_back(kStx);
+  // Copies the runs between DLEs whole; each DLE goes out twice.
+  const uint8_t* at = frame.data();
+  const uint8_t* const end = at + frame.size();
+  while (at < end) {
+    const auto* dle = static_cast<const uint8_t*>(std::memchr(at, kDle, end - at));
+    const uint8_t* runEnd = dle ? dle + 1 : end;
+    out.insert(out.end(), at, runEnd);
+    if (dle) out.push_back(kDle);
+    at = runEnd;
   }
   out.insert(out.end(), {kDle, kEtx});
   return out;
@@ -75,13 +85,15 @@ void EnvelopeDecoder::Feed(const uint8_t* bytes, size_t count, std::vector<Bytes
           state_ = State::kInFrame;
         }
         break;
-      case State::kInFrame:
-        if (b == kDle) {
-          state_ = State::kAfterDle;
-        } else {
-          current_.push_back(b);
-        }
+      case State::kInFrame: {
+        // The run up to the next DLE goes in whole.
+        const auto* dle = static_cast<const uint8_t*>(std::memchr(bytes + i, kDle, count - i));
+        const size_t runEnd = dle ? static_cast<size_t>(dle - bytes) : count;
+        current_.insert(current_.end(), bytes + i, bytes + runEnd);
+        i = runEnd;
+        if (dle) state_ = State::kAfterDle;
         break;
+      }
       case State::kAfterDle:
         if (b == kDle) {
           current_.push_back(b);

@@ -1,0 +1,229 @@
+#include "workstation/session.h"
+
+#include <cstdio>
+
+#include "workstation/text.h"
+
+namespace perimo::workstation {
+namespace {
+
+constexpr uint8_t kAck = 0x06;
+constexpr uint8_t kNak = 0x15;
+
+const char* ReasonText(uint8_t reason) {
+  switch (reason) {
+    case 0x01:
+      return "invalid or empty file name, or the file does not exist";
+    case 0x02:
+      return "block sequence or file length mismatch";
+    case 0x03:
+      return "an existing target file cannot be removed";
+    case 0x04:
+      return "the file cannot be created";
+    case 0x05:
+      return "the file does not exist";
+    case 0x06:
+      return "invalid block size";
+    case 0x07:
+      return "no file is open, or the file cannot be opened";
+    case 0x08:
+      return "the file cannot be written";
+    case 0x09:
+      return "the file cannot be read";
+    case 0x0B:
+      return "the runtime process cannot be created";
+    case 0x0E:
+      return "the runtime is not running";
+    case 0x0F:
+      return "the directory cannot be created or removed";
+    case 0x10:
+      return "invalid or missing directory name";
+    case 0x35:
+      return "refused by the security gate or the user's rights";
+    case 0x3E:
+      return "the compressed file failed to expand";
+    case 0x44:
+      return "the data protection library failed";
+    default:
+      return "unknown reason";
+  }
+}
+
+}  // namespace
+
+bool ParseHostPort(const std::string& text, std::string& host, uint16_t& port) {
+  std::string rest;
+  if (!text.empty() && text.front() == '[') {
+    const size_t close = text.find(']');
+    if (close == std::string::npos) return false;
+    host = text.substr(1, close - 1);
+    rest = text.substr(close + 1);
+    if (!rest.empty() && rest.front() != ':') return false;
+  } else {
+    const size_t colon = text.find(':');
+    host = text.substr(0, colon);
+    if (colon != std::string::npos) rest = text.substr(colon);
+  }
+  if (host.empty()) return false;
+  if (rest.empty()) return true;
+  const std::string digits = rest.substr(1);
+  if (digits.empty() || digits.size() > 5) return false;
+  uint32_t value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint32_t>(c - '0');
+  }
+  if (value == 0 || value > 65535) return false;
+  port = static_cast<uint16_t>(value);
+  return true;
+}
+
+std::string FileCauseText(uint32_t cause) {
+  static const char* const kCauses[] = {"none",
+                                        "generic error",
+                                        "file not found",
+                                        "bad path",
+                                        "too many open files",
+                                        "access denied",
+                                        "invalid file handle",
+                                        "cannot remove the current directory",
+                                        "directory full",
+                                        "seek failed",
+                                        "hardware input/output error",
+                                        "sharing violation",
+                                        "lock violation",
+                                        "disk full",
+                                        "access past the end of the file"};
+  if (cause < std::size(kCauses)) return kCauses[cause];
+  return "cause " + std::to_string(cause);
+}
+
+std::string NakText(const Bytes& reply) {
+  if (reply.size() < 2 || reply[0] != kNak) return "unexpected reply";
+  char code[8];
+  std::snprintf(code, sizeof code, "0x%02X", reply[1]);
+  std::string text = std::string(ReasonText(reply[1])) + " (NAK " + code + ")";
+  if (reply.size() >= 6) text += ": " + FileCauseText(ReadU32(reply, 2));
+  return text;
+}
+
+Error Session::Send(const Bytes& frame) {
+  if (!ws_.SendFrame(frame)) return Fail(Outcome::kConnection, "the connection was lost");
+  return Ok();
+}
+
+Error Session::Receive(Bytes& reply, int timeoutMs) {
+  auto got = ws_.ReadReply(timeoutMs < 0 ? options_.timeoutMs : timeoutMs);
+  if (!got) {
+    return Fail(Outcome::kConnection, ws_.connected() && !ws_.WaitClosed(0)
+                                          ? "the agent did not answer in time"
+                                          : "the connection was lost");
+  }
+  reply = std::move(*got);
+  if (reply.empty()) return Fail(Outcome::kConnection, "an empty reply came");
+  return Ok();
+}
+
+Error Session::Call(const Bytes& frame, Bytes& reply, int timeoutMs) {
+  if (Error e = Send(frame)) return e;
+  return Receive(reply, timeoutMs);
+}
+
+Error Session::CallAck(const Bytes& frame, Bytes& reply, const std::string& what, int timeoutMs) {
+  if (Error e = Call(frame, reply, timeoutMs)) return e;
+  if (reply[0] == kAck) return Ok();
+  return Fail(Outcome::kFailed, what + ": " + NakText(reply));
+}
+
+Error Session::AppendText(Bytes& frame, const std::string& utf8, bool terminate) const {
+  const std::u16string text = FromUtf8(utf8);
+  if (wide_) {
+    for (char16_t c : text) {
+      frame.push_back(static_cast<uint8_t>(c & 0xFF));
+      frame.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    if (terminate) frame.insert(frame.end(), {0, 0});
+    return Ok();
+  }
+  const auto narrow = ToLatin1(text);
+  if (!narrow) {
+    return Fail(Outcome::kUsage,
+                "\"" + utf8 + "\" has characters that this agent's 8-bit strings cannot carry");
+  }
+  frame.insert(frame.end(), narrow->begin(), narrow->end());
+  if (terminate) frame.push_back(0);
+  return Ok();
+}
+
+std::string Session::ReadText(const Bytes& reply, size_t& offset) const {
+  std::u16string text;
+  if (wide_) {
+    while (offset + 1 < reply.size()) {
+      const char16_t c = static_cast<char16_t>(reply[offset] | reply[offset + 1] << 8);
+      offset += 2;
+      if (c == 0) return ToUtf8(text);
+      text.push_back(c);
+    }
+    offset = reply.size();
+  } else {
+    while (offset < reply.size()) {
+      const uint8_t b = reply[offset++];
+      if (b == 0) return ToUtf8(text);
+      text.push_back(b);
+    }
+  }
+  return ToUtf8(text);
+}
+
+Error Session::Open(const ConnectOptions& options) {
+  options_ = options;
+  wide_ = false;
+  secure_ = SecureLink(options.preSharedKey);
+  if (!ws_.Connect(options.host, options.port, options.timeoutMs)) {
+    return Fail(Outcome::kConnection,
+                "cannot connect to " + options.host + ":" + std::to_string(options.port));
+  }
+  Error e = Handshake();
+  if (e) ws_.Close();
+  return e;
+}
+
+Error Session::Handshake() {
+  Bytes reply;
+  if (Error e = Call(Frame(kGetSecurityStateCode), reply)) return e;
+  if (reply.size() != 2 || reply[0] != kAck) {
+    return Fail(Outcome::kConnection, "the peer does not answer as an agent");
+  }
+  securityState_ = static_cast<char>(reply[1]);
+  if (securityState_ != '0') {
+    if (!OpenSecureLink(ws_, secure_, options_.timeoutMs)) {
+      return Fail(Outcome::kLogin,
+                  "the encrypted link could not be opened (is the pre-shared key right?)");
+    }
+    if (!options_.user) {
+      return Fail(Outcome::kLogin, "the agent's security is on: give --user and a password");
+    }
+    if (Error e = Call(LoginFrame(FromUtf8(*options_.user), FromUtf8(options_.password)), reply))
+      return e;
+    if (reply.size() < 2 || reply[0] != kAck || reply[1] != '1') {
+      return Fail(Outcome::kLogin, "login failed for user \"" + *options_.user + "\"");
+    }
+  }
+  // The reply to 0x13 still comes raw; everything after it is framed.
+  if (Error e = Call(Frame(0x13), reply)) return e;
+  if (reply[0] != kAck) return Fail(Outcome::kConnection, "0x13: " + NakText(reply));
+  osReply_ = reply;
+  ws_.SetFramed(true);
+  if (options_.wideStrings) {
+    // An agent without 0x20 leaves it unanswered: the reply to 0x24 sent behind it tells.
+    if (Error e = Send(Frame(0x20))) return e;
+    if (Error e = Call(Frame(kGetSecurityStateCode), reply)) return e;
+    if (reply == Bytes{kAck}) {
+      wide_ = true;
+      if (Error e = Receive(reply)) return e;
+    }
+  }
+  return Ok();
+}
+
+}  // namespace perimo::workstation

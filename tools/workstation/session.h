@@ -1,0 +1,97 @@
+#pragma once
+// A workstation session with an agent: connects, opens the encrypted link and logs in when
+// the agent's security state asks for it, switches to framed replies (0x13) and, where the
+// agent offers them, to 16-bit request strings (0x20). Requests go out as frames; replies are
+// read in order, so several requests may be in flight at once.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "workstation/frames.h"
+#include "workstation/secure_link.h"
+#include "workstation/workstation.h"
+
+namespace perimo::workstation {
+
+// What went wrong, in the terms of the command line's exit codes.
+enum class Outcome : int {
+  kDone = 0,
+  kFailed = 1,      // the agent refused (NAK or a failure status), or a local file failed
+  kUsage = 2,       // a bad argument
+  kConnection = 3,  // no connection, or it was lost (also a reply that never came)
+  kLogin = 4,       // the encrypted link or the login failed
+};
+
+struct Error {
+  Outcome outcome = Outcome::kDone;
+  std::string message;
+  explicit operator bool() const { return outcome != Outcome::kDone; }
+};
+
+inline Error Ok() {
+  return {};
+}
+inline Error Fail(Outcome outcome, std::string message) {
+  return {outcome, std::move(message)};
+}
+
+struct ConnectOptions {
+  std::string host = "127.0.0.1";
+  uint16_t port = 4322;
+  std::optional<std::string> user;
+  std::string password;
+  std::u16string preSharedKey = kDefaultInternalKey;
+  int timeoutMs = 30000;
+  bool wideStrings = true;  // switch to 16-bit strings when the agent offers them
+};
+
+// "HOST" or "HOST:PORT" (an IPv6 address in brackets); false when the port is not a number
+// from 1 to 65535.
+bool ParseHostPort(const std::string& text, std::string& host, uint16_t& port);
+
+// The meaning of a NAK reply (0x15, reason byte, optional 4-byte file error cause).
+std::string NakText(const Bytes& reply);
+// The meaning of a 4-byte file error cause.
+std::string FileCauseText(uint32_t cause);
+
+class Session {
+ public:
+  Error Open(const ConnectOptions& options);
+  void Close() { ws_.Close(); }
+
+  bool wide() const { return wide_; }
+  char securityState() const { return securityState_; }
+  const Bytes& osVersionReply() const { return osReply_; }
+  int timeoutMs() const { return options_.timeoutMs; }
+  const ConnectOptions& options() const { return options_; }
+
+  // Sends one frame; a failure is a lost connection.
+  Error Send(const Bytes& frame);
+  // The next reply in order; timeoutMs < 0 takes the session's time-out.
+  Error Receive(Bytes& reply, int timeoutMs = -1);
+  // Send and receive.
+  Error Call(const Bytes& frame, Bytes& reply, int timeoutMs = -1);
+  // Call, then turn a NAK into kFailed with its meaning (what names the request).
+  Error CallAck(const Bytes& frame, Bytes& reply, const std::string& what, int timeoutMs = -1);
+
+  // Request strings in the session's width: the characters, and with terminate a zero
+  // character. False (kUsage) when a name has a character the 8-bit mode cannot carry.
+  Error AppendText(Bytes& frame, const std::string& utf8, bool terminate = true) const;
+  // A reply string at offset, up to its zero character (or the end); offset moves past it.
+  std::string ReadText(const Bytes& reply, size_t& offset) const;
+
+  Workstation& link() { return ws_; }
+
+ private:
+  Error Handshake();
+
+  ConnectOptions options_;
+  Workstation ws_;
+  SecureLink secure_;
+  bool wide_ = false;
+  char securityState_ = '0';
+  Bytes osReply_;
+};
+
+}  // namespace perimo::workstation
