@@ -21,6 +21,7 @@
 #include "protocol/culture_table.h"
 #include "protocol/dialog_resources.h"
 #include "protocol/file_transfer_commands.h"
+#include "protocol/runtime_commands.h"
 #include "protocol/status_text.h"
 #include "security/users_file.h"
 #include "ui/connection_texts.h"
@@ -98,7 +99,7 @@ void CDarrowApp::CreateStatusWindow() {
                      MessageBoxIcon icon) { return MessageBox(text, kind, icon, parent); };
   hooks.exitAgent = [] { QCoreApplication::exit(0); };
   // Runtime control binds here once the agent can start the runtime.
-  hooks.startRuntime = [this] { AddStatusLine(StatusText(kTextRuntimeNotStarted)); };
+  hooks.startRuntime = [this] { StartRuntime(agent_); };
   hooks.runSetup = [this] { RunSetup(); };
   hooks.exeFileName = platform::FromUtf8(
       QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString());
