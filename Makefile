@@ -9,7 +9,7 @@ CMAKE_FLAGS := -G Ninja -DPERIMO_WERROR=$(WERROR)
 
 BUILD_DEB  ?= build-deb
 
-.PHONY: all deps configure build run test asan build-asan test-asan test-tsan bench fuzz fuzz-smoke format clean deb test-package test-long
+.PHONY: all deps configure build run test asan build-asan test-asan test-tsan bench fuzz fuzz-smoke fuzz-long format clean deb test-package test-long
 
 all: build
 
@@ -71,10 +71,17 @@ fuzz-smoke: fuzz
 	@for f in $(BUILD_FUZZ)/bin/fuzz-*; do \
 	  name=$$(basename $$f); corpus=fuzz/corpus/$${name#fuzz-}; work=$$(mktemp -d); \
 	  [ -d $$corpus ] && cp -r $$corpus/. $$work/; \
-	  echo "== $$name"; $$f -max_total_time=20 -max_len=4096 -rss_limit_mb=1024 $$work >/dev/null 2>$$work.log \
+	  dict=fuzz/dict/$${name#fuzz-}.dict; [ -f $$dict ] && dictarg=-dict=$$dict || dictarg=; \
+	  echo "== $$name"; $$f -max_total_time=20 -max_len=4096 -rss_limit_mb=1024 $$dictarg $$work >/dev/null 2>$$work.log \
 	    || { tail -40 $$work.log; exit 1; }; \
 	  rm -rf $$work $$work.log; \
 	done
+
+# Every fuzz target for FUZZ_SECONDS each on a corpus that grows across runs (scripts/fuzz-long);
+# `scripts/fuzz-long --merge` then keeps what reached new code in fuzz/corpus.
+FUZZ_SECONDS ?= 300
+fuzz-long: fuzz
+	@scripts/fuzz-long $(FUZZ_SECONDS)
 
 # Debian packages from the tracked and new files of the tree, built apart from it; the .deb
 # files land in $(BUILD_DEB).
