@@ -2,9 +2,10 @@
 // SIGKILL after a random delay; the file (or registry value) is then the complete old or the
 // complete new content, never a mix or a cut, and an agent started again serves it. The users
 // file is saved by the agent's user dialogs; a helper saves it the same way and is killed
-// instead. After each kill the only new files allowed are the temporary files of the download
-// procedures and of the atomic file writer, each named below. PERIMO_CRASH_ROUNDS sets the
-// kills per write path (a few by default; `make test-long` runs 200).
+// instead. After each kill the only new files allowed are the download procedures' temporary
+// files and, for the settings and users files, the atomic writer's complete sibling (both
+// named below). PERIMO_CRASH_ROUNDS sets the kills per write path (a few by default; `make
+// test-long` runs 200); each path prints how its kills fell.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +26,8 @@
 #include <thread>
 
 #include "e2e/agent_harness.h"
+#include "platform/registry.h"
+#include "platform/text.h"
 #include "security/users_file.h"
 #include "workstation/secure_link.h"
 #include "workstation/workstation.h"
@@ -171,17 +175,19 @@ Leftover DownloadTemporary(const std::string& folder) {
   return {folder, std::regex("tmp[0-9A-F]{4}\\.tmp")};
 }
 
-// The atomic file writer's sibling ".<name>.XXXXXXXX.tmp", which a kill between its creation
-// and its rename leaves.
+// The atomic file writer's sibling ".<name>.XXXXXXXX.tmp": its data is written unnamed and
+// it is named only when complete, just before the rename, so only a kill in that instant
+// leaves it.
 Leftover WriterTemporary(const std::string& folder, const std::string& file) {
   return {folder, std::regex("\\." + std::regex_replace(file, std::regex("\\."), "\\.") +
                              "\\.[0-9A-F]{8}\\.tmp")};
 }
 
 // Files below root that were not there before: each must be an allowed leftover, and is then
-// removed so that the next round starts clean.
-void CheckLeftovers(const fs::path& root, const std::set<std::string>& before,
-                    const std::vector<Leftover>& allowed) {
+// removed so that the next round starts clean. How many there were.
+int CheckLeftovers(const fs::path& root, const std::set<std::string>& before,
+                   const std::vector<Leftover>& allowed) {
+  int count = 0;
   for (const std::string& file : FilesUnder(root)) {
     if (before.contains(file)) continue;
     const fs::path path(file);
@@ -191,8 +197,23 @@ void CheckLeftovers(const fs::path& root, const std::set<std::string>& before,
     });
     EXPECT_TRUE(expected) << "left behind: " << file;
     if (expected) fs::remove(root / path);
+    ++count;
   }
+  return count;
 }
+
+// What the kills of one write path left: printed for the record, not judged.
+struct Tally {
+  int oldContent = 0;
+  int newContent = 0;
+  int leftovers = 0;
+
+  void Count(bool isNew) { ++(isNew ? newContent : oldContent); }
+  void Print(const char* what) const {
+    std::printf("%s: %d kills, %d left the old content, %d the new, %d temporary files\n", what,
+                oldContent + newContent, oldContent, newContent, leftovers);
+  }
+};
 
 struct WritePath {
   const char* what;
@@ -203,10 +224,12 @@ struct WritePath {
   // before the write.
   std::function<void(AgentHarness&)> restoreOnDisk;
   std::function<bool(workstation::Workstation&)> restoreThroughAgent;
-  // The content as stored, read by the test; nullopt when only the agent can read it.
+  // The content as stored, read by the test while the agent is down.
   std::function<std::optional<std::string>(AgentHarness&)> stored;
   // The content as an agent serves it.
   std::function<std::optional<std::string>(workstation::Workstation&)> served;
+  // The stored content as an agent serves it, when it serves only part of it.
+  std::function<std::string(const std::string&)> asServed;
   std::vector<Leftover> leftovers;
 };
 
@@ -215,9 +238,8 @@ void KillDuringWrites(WritePath path) {
   AgentHarness agent(path.options);
   ASSERT_TRUE(agent.Start()) << agent.error();
   const fs::path root = agent.folder().parent_path();
-  auto observe = [&](workstation::Workstation& ws) {
-    auto stored = path.stored(agent);
-    return stored ? stored : path.served(ws);
+  auto asServed = [&](const std::string& stored) {
+    return path.asServed ? path.asServed(stored) : stored;
   };
 
   // One write without a kill: how long it takes and what the new content is.
@@ -229,17 +251,18 @@ void KillDuringWrites(WritePath path) {
     if (path.restoreThroughAgent) {
       ASSERT_TRUE(path.restoreThroughAgent(ws));
     }
-    oldContent = observe(ws);
+    oldContent = path.stored(agent);
     const auto started = Clock::now();
     ASSERT_TRUE(path.write(ws));
     duration = Clock::now() - started;
-    newContent = observe(ws);
+    newContent = path.stored(agent);
   }
   ASSERT_TRUE(oldContent && newContent);
   ASSERT_NE(*newContent, *oldContent);
   const std::set<std::string> before = FilesUnder(root);
 
   std::mt19937 rng(12345);
+  Tally tally;
   for (int round = 0; round < Rounds(); ++round) {
     SCOPED_TRACE(std::string(path.what) + ", round " + std::to_string(round));
     agent.Kill();
@@ -257,22 +280,19 @@ void KillDuringWrites(WritePath path) {
     agent.Kill();
 
     const std::optional<std::string> stored = path.stored(agent);
-    if (stored) {
-      ASSERT_TRUE(*stored == *oldContent || *stored == *newContent)
-          << "torn: " << stored->size() << " bytes";
-    }
-    CheckLeftovers(root, before, path.leftovers);
+    ASSERT_TRUE(stored);
+    ASSERT_TRUE(*stored == *oldContent || *stored == *newContent)
+        << "torn: " << stored->size() << " bytes";
+    tally.leftovers += CheckLeftovers(root, before, path.leftovers);
     ASSERT_TRUE(agent.Restart()) << agent.error();
     auto reader = agent.Connect();
     ASSERT_TRUE(Framed(reader));
     const std::optional<std::string> served = path.served(reader);
     ASSERT_TRUE(served);
-    if (stored) {
-      EXPECT_EQ(*served, *stored);
-    } else {
-      ASSERT_TRUE(*served == *oldContent || *served == *newContent) << "torn: " << *served;
-    }
+    EXPECT_EQ(*served, asServed(*stored));
+    tally.Count(*stored == *newContent);
   }
+  tally.Print(path.what);
 }
 
 // A file below drive C, written by a workstation.
@@ -320,19 +340,33 @@ TEST(CrashSafety, ASettingsWriteIsWholeOldOrWholeNew) {
       {WriterTemporary("agent/Data", "site.ini")}));
 }
 
-// The registry is a database in the per-user folder; the value is read back through the agent.
+// The registry is a database in the per-user folder. The values are large, so that the
+// transaction takes a while; the test reads them whole from the database, an agent serves
+// their first 127 characters.
 TEST(CrashSafety, ARegistryWriteIsWholeOldOrWholeNew) {
   const std::string key = "HKEY_LOCAL_MACHINE\tSoftware\\Crash\\Test\t\tValue\t";
   auto set = [key](workstation::Workstation& ws, const std::string& value) {
     return ws.Request(TextFrame(0x2A, key + value)) == (Bytes{0x06, '0'});
   };
+  const std::string oldValue = Content(100000, 5);
+  const std::string newValue = Content(100000, 6);
+  auto printable = [](std::string value) {
+    for (char& c : value) c = static_cast<char>('a' + static_cast<uint8_t>(c) % 26);
+    return value;
+  };
   WritePath path;
   path.what = "registry write";
-  path.write = [set](workstation::Workstation& ws) { return set(ws, std::string(120, 'n')); };
-  path.restoreThroughAgent = [set](workstation::Workstation& ws) {
-    return set(ws, std::string(120, 'o'));
+  path.write = [=](workstation::Workstation& ws) { return set(ws, printable(newValue)); };
+  path.restoreThroughAgent = [=](workstation::Workstation& ws) {
+    return set(ws, printable(oldValue));
   };
-  path.stored = [](AgentHarness&) { return std::optional<std::string>(); };
+  path.stored = [](AgentHarness& agent) -> std::optional<std::string> {
+    platform::RegistryStore store;
+    if (!store.Open((agent.userFolder() / "registry.db").string())) return std::nullopt;
+    const auto value =
+        store.GetString(platform::RegistryRoot::kLocalMachine, u"Software\\Crash\\Test", u"Value");
+    return value ? platform::ToUtf8(*value) : std::string();
+  };
   path.served = [key](workstation::Workstation& ws) -> std::optional<std::string> {
     const auto reply = ws.Request(TextFrame(0x2B, key.substr(0, key.size() - 1)));
     if (!reply || reply->size() < 3 || (*reply)[1] != '0' || reply->back() != 0) {
@@ -340,6 +374,7 @@ TEST(CrashSafety, ARegistryWriteIsWholeOldOrWholeNew) {
     }
     return std::string(reply->begin() + 2, reply->end() - 1);
   };
+  path.asServed = [](const std::string& stored) { return stored.substr(0, 127); };
   KillDuringWrites(std::move(path));
 }
 
@@ -455,13 +490,15 @@ TEST(CrashSafety, AUsersFileSaveLetsTheOldOrTheNewUsersLogIn) {
       static_cast<size_t>(kNewUsers));
 
   std::mt19937 rng(12345);
+  Tally tally;
   for (int round = 0; round < Rounds(); ++round) {
     SCOPED_TRACE("users file, round " + std::to_string(round));
     WriteFile(usersFile, oldFile);
     save(std::make_pair(duration, &rng));
     const std::string stored = ReadFile(usersFile);
     ASSERT_TRUE(stored == oldFile || stored == newFile) << "torn: " << stored.size() << " bytes";
-    CheckLeftovers(root, before, {WriterTemporary("agent", "perimo.BIN")});
+    tally.leftovers += CheckLeftovers(root, before, {WriterTemporary("agent", "perimo.BIN")});
+    tally.Count(stored == newFile);
     ASSERT_TRUE(agent.Restart()) << agent.error();
     if (stored == oldFile) {
       EXPECT_TRUE(LogsIn(agent, u"keeper", u"old secret"));
@@ -470,6 +507,7 @@ TEST(CrashSafety, AUsersFileSaveLetsTheOldOrTheNewUsersLogIn) {
     }
     agent.Kill();
   }
+  tally.Print("users file");
 }
 
 }  // namespace
