@@ -123,17 +123,6 @@ void EndOpenTransfer(TransferState& transfer) {
   transfer.simple = false;
 }
 
-void EndForNextOpening(TransferState& transfer);
-
-void ResetDownload(TransferState& transfer) {
-  EndForNextOpening(transfer);
-  transfer.declaredSize = -1;
-  transfer.status = kTransferOk;
-  transfer.statusDetail = 0;
-  transfer.errorReplySent = false;
-  transfer.blockFill = 0;
-}
-
 // Numbered frames count up from 1 after the opening command.
 bool AcceptSequence(TransferState& transfer, uint32_t number) {
   if (number == 0 || number != static_cast<uint32_t>(transfer.sequence) + 1) return false;
@@ -216,6 +205,15 @@ void EndForNextOpening(TransferState& transfer) {
     PutInPlace(transfer);
   }
   EndOpenTransfer(transfer);
+}
+
+void ResetDownload(TransferState& transfer) {
+  EndForNextOpening(transfer);
+  transfer.declaredSize = -1;
+  transfer.status = kTransferOk;
+  transfer.statusDetail = 0;
+  transfer.errorReplySent = false;
+  transfer.blockFill = 0;
 }
 
 // Why a rename could not replace the existing file at nativePath; 0 when it could. The
@@ -393,7 +391,7 @@ void OpenDownload(Request& request) {
   request.Reply({kAck});
 }
 
-// Payload: u32 block size n, n data bytes. Written straight into the download's file.
+// Payload: u32 block size n, n data bytes, written into the download's temporary file.
 void WriteBlock(Request& request) {
   AgentState& agent = request.agent;
   TransferState& transfer = agent.transfer;
