@@ -1,9 +1,11 @@
 #include "platform/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -129,6 +131,25 @@ int WriteSibling(const std::string& folder, const std::string& prefix, unsigned 
   return failure;
 }
 
+// Removes what earlier replaces of the same file left when they were killed between naming
+// their temporary file and the rename: prefix + 8 upper-case hex digits + ".tmp".
+void RemoveStaleSiblings(const std::string& folder, const std::string& prefix) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() != prefix.size() + 12 || !name.starts_with(prefix) || !name.ends_with(".tmp")) {
+      continue;
+    }
+    const std::string_view digits = name.substr(prefix.size(), 8);
+    const bool hex = std::all_of(digits.begin(), digits.end(), [](char c) {
+      return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+    });
+    if (hex) unlinkat(dirfd(dir), entry->d_name, 0);
+  }
+  closedir(dir);
+}
+
 }  // namespace
 
 int CreateUniqueFile(const std::string& nativeFolder, std::string_view prefix,
@@ -202,6 +223,7 @@ bool ReplaceFileAtomically(const std::string& nativePath, std::string_view conte
   }
   if (failure == 0) {
     SyncFolder(folder);
+    RemoveStaleSiblings(folder, prefix);
     return true;
   }
   if (!tempPath.empty()) unlink(tempPath.c_str());

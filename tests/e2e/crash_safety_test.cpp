@@ -4,8 +4,8 @@
 // file is saved by the agent's user dialogs; a helper saves it the same way and is killed
 // instead. After each kill the only new files allowed are the download procedures' temporary
 // files and, for the settings and users files, the atomic writer's complete sibling (both
-// named below). PERIMO_CRASH_ROUNDS sets the kills per write path (a few by default; `make
-// test-long` runs 200); each path prints how its kills fell.
+// named below), which its next write removes. PERIMO_CRASH_ROUNDS sets the kills per write
+// path (a few by default; `make test-long` runs 200); each path prints how its kills fell.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -163,10 +163,19 @@ std::set<std::string> FilesUnder(const fs::path& root) {
   return files;
 }
 
+std::vector<std::string> NewFiles(const fs::path& root, const std::set<std::string>& before) {
+  std::vector<std::string> found;
+  for (const std::string& file : FilesUnder(root)) {
+    if (!before.contains(file)) found.push_back(file);
+  }
+  return found;
+}
+
 // A file a kill may leave behind: its folder (relative to the test's root) and name.
 struct Leftover {
   std::string folder;
   std::regex name;
+  bool whole = false;  // it holds the complete new content
 };
 
 // The extended and the simple download write "tmpXXXX.tmp" beside the target (a restarted
@@ -179,24 +188,35 @@ Leftover DownloadTemporary(const std::string& folder) {
 // it is named only when complete, just before the rename, so only a kill in that instant
 // leaves it.
 Leftover WriterTemporary(const std::string& folder, const std::string& file) {
-  return {folder, std::regex("\\." + std::regex_replace(file, std::regex("\\."), "\\.") +
-                             "\\.[0-9A-F]{8}\\.tmp")};
+  return {folder,
+          std::regex("\\." + std::regex_replace(file, std::regex("\\."), "\\.") +
+                     "\\.[0-9A-F]{8}\\.tmp"),
+          true};
 }
 
-// Files below root that were not there before: each must be an allowed leftover, and is then
-// removed so that the next round starts clean. How many there were.
+// Files below root that were not there before: each must be an allowed leftover. A download's
+// is removed, so that the next round starts clean (a restarted agent does not know it); the
+// atomic writer's stays for its next replace of the file to remove, and goes into seen. How
+// many new ones there were.
 int CheckLeftovers(const fs::path& root, const std::set<std::string>& before,
-                   const std::vector<Leftover>& allowed) {
+                   const std::vector<Leftover>& allowed, const std::string& newContent,
+                   std::set<std::string>& seen) {
   int count = 0;
   for (const std::string& file : FilesUnder(root)) {
-    if (before.contains(file)) continue;
+    if (before.contains(file) || seen.contains(file)) continue;
     const fs::path path(file);
-    const bool expected = std::any_of(allowed.begin(), allowed.end(), [&](const Leftover& l) {
+    const auto match = std::find_if(allowed.begin(), allowed.end(), [&](const Leftover& l) {
       return path.parent_path() == fs::path(l.folder) &&
              std::regex_match(path.filename().string(), l.name);
     });
+    const bool expected = match != allowed.end();
     EXPECT_TRUE(expected) << "left behind: " << file;
-    if (expected) fs::remove(root / path);
+    if (expected && match->whole) {
+      EXPECT_TRUE(ReadFile(root / path) == newContent) << file;
+      seen.insert(file);
+    } else if (expected) {
+      fs::remove(root / path);
+    }
     ++count;
   }
   return count;
@@ -263,6 +283,7 @@ void KillDuringWrites(WritePath path) {
 
   std::mt19937 rng(12345);
   Tally tally;
+  std::set<std::string> seen;
   for (int round = 0; round < Rounds(); ++round) {
     SCOPED_TRACE(std::string(path.what) + ", round " + std::to_string(round));
     agent.Kill();
@@ -283,7 +304,7 @@ void KillDuringWrites(WritePath path) {
     ASSERT_TRUE(stored);
     ASSERT_TRUE(*stored == *oldContent || *stored == *newContent)
         << "torn: " << stored->size() << " bytes";
-    tally.leftovers += CheckLeftovers(root, before, path.leftovers);
+    tally.leftovers += CheckLeftovers(root, before, path.leftovers, *newContent, seen);
     ASSERT_TRUE(agent.Restart()) << agent.error();
     auto reader = agent.Connect();
     ASSERT_TRUE(Framed(reader));
@@ -293,6 +314,12 @@ void KillDuringWrites(WritePath path) {
     tally.Count(*stored == *newContent);
   }
   tally.Print(path.what);
+
+  // One more write, not killed, leaves nothing of the kills behind.
+  auto ws = agent.Connect();
+  ASSERT_TRUE(Framed(ws));
+  ASSERT_TRUE(path.write(ws));
+  EXPECT_EQ(NewFiles(root, before), std::vector<std::string>());
 }
 
 // A file below drive C, written by a workstation.
@@ -491,13 +518,15 @@ TEST(CrashSafety, AUsersFileSaveLetsTheOldOrTheNewUsersLogIn) {
 
   std::mt19937 rng(12345);
   Tally tally;
+  std::set<std::string> seen;
   for (int round = 0; round < Rounds(); ++round) {
     SCOPED_TRACE("users file, round " + std::to_string(round));
     WriteFile(usersFile, oldFile);
     save(std::make_pair(duration, &rng));
     const std::string stored = ReadFile(usersFile);
     ASSERT_TRUE(stored == oldFile || stored == newFile) << "torn: " << stored.size() << " bytes";
-    tally.leftovers += CheckLeftovers(root, before, {WriterTemporary("agent", "perimo.BIN")});
+    tally.leftovers +=
+        CheckLeftovers(root, before, {WriterTemporary("agent", "perimo.BIN")}, newFile, seen);
     tally.Count(stored == newFile);
     ASSERT_TRUE(agent.Restart()) << agent.error();
     if (stored == oldFile) {
@@ -508,6 +537,8 @@ TEST(CrashSafety, AUsersFileSaveLetsTheOldOrTheNewUsersLogIn) {
     agent.Kill();
   }
   tally.Print("users file");
+  save(std::nullopt);
+  EXPECT_EQ(NewFiles(root, before), std::vector<std::string>());
 }
 
 }  // namespace
