@@ -1,9 +1,11 @@
 #include "platform/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -72,6 +74,82 @@ bool RewriteInPlace(const std::string& path, std::string_view contents) {
   return failure == 0;
 }
 
+// Gives an unnamed file (O_TMPFILE) the first free name prefix + 8 hex digits + ".tmp" in the
+// folder; false with errno set when it cannot be linked.
+bool LinkUnique(int fd, const std::string& folder, const std::string& prefix, std::string& path) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  const uint32_t start = RandomBits();
+  for (uint32_t i = 0; i < 4096; ++i) {
+    char digits[16];
+    snprintf(digits, sizeof digits, "%08X", static_cast<unsigned>(start + i));
+    const std::string candidate = folder + "/" + prefix + digits + ".tmp";
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      path = candidate;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  errno = EEXIST;
+  return false;
+}
+
+constexpr int kNoUnnamedFile = -1;
+
+// Writes contents, with the replaced file's owner and mode, into a new file in the folder and
+// flushes it to disk; sets path to the file's name. With unnamed, the file gets its name only
+// once it is complete, so a crash while writing leaves nothing behind (kNoUnnamedFile when the
+// file system or /proc cannot do that). 0 or the errno of the failure; folderRefused tells
+// that the folder took no new file.
+int WriteSibling(const std::string& folder, const std::string& prefix, unsigned mode,
+                 const struct stat* replaced, std::string_view contents, bool unnamed,
+                 std::string& path, bool& folderRefused) {
+  path.clear();
+  folderRefused = false;
+  int fd = -1;
+  if (unnamed) {
+    fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, static_cast<mode_t>(mode));
+    if (fd < 0 && !FolderRefused(errno)) return kNoUnnamedFile;
+  } else {
+    std::string name;
+    fd = CreateUniqueFile(folder, prefix, ".tmp", 8, name, mode);
+    if (fd >= 0) path = folder + "/" + name;
+  }
+  if (fd < 0) {
+    folderRefused = FolderRefused(errno);
+    return errno;
+  }
+  int failure = 0;
+  if (replaced && geteuid() == 0 && fchown(fd, replaced->st_uid, replaced->st_gid) != 0) {
+    failure = errno;  // run as root: the file keeps its owner
+  } else if (replaced && fchmod(fd, replaced->st_mode & 07777) != 0) {
+    failure = errno;
+  } else if (!WriteAll(fd, contents) || fsync(fd) != 0) {
+    failure = errno;  // a full disk or a file-size limit ends up here
+  }
+  if (failure == 0 && unnamed && !LinkUnique(fd, folder, prefix, path)) failure = kNoUnnamedFile;
+  if (close(fd) != 0 && failure == 0) failure = errno;
+  return failure;
+}
+
+// Removes what earlier replaces of the same file left when they were killed between naming
+// their temporary file and the rename: prefix + 8 upper-case hex digits + ".tmp".
+void RemoveStaleSiblings(const std::string& folder, const std::string& prefix) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() != prefix.size() + 12 || !name.starts_with(prefix) || !name.ends_with(".tmp")) {
+      continue;
+    }
+    const std::string_view digits = name.substr(prefix.size(), 8);
+    const bool hex = std::all_of(digits.begin(), digits.end(), [](char c) {
+      return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+    });
+    if (hex) unlinkat(dirfd(dir), entry->d_name, 0);
+  }
+  closedir(dir);
+}
+
 }  // namespace
 
 int CreateUniqueFile(const std::string& nativeFolder, std::string_view prefix,
@@ -121,25 +199,23 @@ bool ReplaceFileAtomically(const std::string& nativePath, std::string_view conte
   // The temporary name must stay within the file-name limit however long the name is.
   const std::string base =
       (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, 200);
-  std::string tempName;
   // The temporary file starts with the narrower of the two modes: it may already hold the
   // contents of a file others may not read.
   const unsigned tempMode = targetExists ? (st.st_mode & newFileMode & 0777) : newFileMode;
-  const int fd = CreateUniqueFile(folder, "." + base + ".", ".tmp", 8, tempName, tempMode);
-  if (fd < 0) {
+  const std::string prefix = "." + base + ".";
+  std::string tempPath;
+  bool folderRefused = false;
+  int failure = WriteSibling(folder, prefix, tempMode, targetExists ? &st : nullptr, contents, true,
+                             tempPath, folderRefused);
+  if (failure == kNoUnnamedFile) {
+    failure = WriteSibling(folder, prefix, tempMode, targetExists ? &st : nullptr, contents, false,
+                           tempPath, folderRefused);
+  }
+  if (folderRefused) {
     // A folder the agent may not write can still hold a settings file it may write.
-    return targetExists && FolderRefused(errno) && RewriteInPlace(target, contents);
+    errno = failure;
+    return targetExists && RewriteInPlace(target, contents);
   }
-  const std::string tempPath = folder + "/" + tempName;
-  int failure = 0;
-  if (targetExists && geteuid() == 0 && fchown(fd, st.st_uid, st.st_gid) != 0) {
-    failure = errno;  // run as root: the file keeps its owner
-  } else if (targetExists && fchmod(fd, st.st_mode & 07777) != 0) {
-    failure = errno;
-  } else if (!WriteAll(fd, contents) || fsync(fd) != 0) {
-    failure = errno;  // a full disk or a file-size limit ends up here
-  }
-  if (close(fd) != 0 && failure == 0) failure = errno;
   bool renameRefused = false;
   if (failure == 0 && rename(tempPath.c_str(), target.c_str()) != 0) {
     failure = errno;
@@ -147,9 +223,10 @@ bool ReplaceFileAtomically(const std::string& nativePath, std::string_view conte
   }
   if (failure == 0) {
     SyncFolder(folder);
+    RemoveStaleSiblings(folder, prefix);
     return true;
   }
-  unlink(tempPath.c_str());
+  if (!tempPath.empty()) unlink(tempPath.c_str());
   if (renameRefused) return RewriteInPlace(target, contents);
   errno = failure;
   return false;

@@ -16,9 +16,12 @@ int CreateUniqueFile(const std::string& nativeFolder, std::string_view prefix,
 
 // Writes contents to a sibling temporary file, flushes it to disk and renames it over the
 // file (following a symbolic link to its target), keeping an existing file's mode; a new
-// file gets newFileMode less the umask. On failure the earlier file is untouched, the
-// temporary file removed and errno set. When the folder refuses the temporary file (or the
-// rename) but the file is writable, the file is rewritten in place and flushed instead.
+// file gets newFileMode less the umask. Where the file system allows, the temporary file has
+// no name until it is complete, so a crash while writing leaves nothing behind; a complete
+// one that a crash left just before its rename is removed by the next replace of the file. On
+// failure the earlier file is untouched, the temporary file removed and errno set. When the folder
+// refuses the temporary file (or the rename) but the file is writable, the file is rewritten in
+// place and flushed instead.
 bool ReplaceFileAtomically(const std::string& nativePath, std::string_view contents,
                            unsigned newFileMode = 0666);
 

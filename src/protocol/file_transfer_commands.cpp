@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -38,7 +39,6 @@ constexpr uint8_t kNakNotOpen = 0x07;
 constexpr uint8_t kNakWriteFailed = 0x08;
 constexpr uint8_t kNakReadFailed = 0x09;
 
-constexpr uint32_t kClearedOnReplace = pf::kAttrReadOnly | pf::kAttrHidden | pf::kAttrSystem;
 // Room the expansion of a compressed download is expected to need.
 constexpr int64_t kCompressedReserveFactor = 5;
 constexpr uint64_t kLargestUploadOffset = 0xFFFFFFFF;
@@ -120,15 +120,7 @@ void EndOpenTransfer(TransferState& transfer) {
   transfer.temporaryName.clear();
   transfer.sequence = -1;
   transfer.compressed = false;
-}
-
-void ResetDownload(TransferState& transfer) {
-  EndOpenTransfer(transfer);
-  transfer.declaredSize = -1;
-  transfer.status = kTransferOk;
-  transfer.statusDetail = 0;
-  transfer.errorReplySent = false;
-  transfer.blockFill = 0;
+  transfer.simple = false;
 }
 
 // Numbered frames count up from 1 after the opening command.
@@ -189,6 +181,65 @@ void ApplyMode(std::u16string_view wirePath, std::optional<mode_t> mode) {
   if (const std::optional<std::string> native = pf::ToNativePath(wirePath)) {
     ::chmod(native->c_str(), *mode);
   }
+}
+
+// One rename replaces the earlier target, so it is never seen torn. The new file keeps the
+// replaced one's mode, and then takes the letter case the workstation gave. The temporary
+// file is gone afterwards either way; false when the rename failed.
+bool PutInPlace(TransferState& transfer) {
+  ApplyMode(transfer.temporaryName, ModeOf(transfer.currentFile));
+  const bool moved = pf::MoveFile(transfer.temporaryName, transfer.currentFile, true);
+  if (moved) pf::MoveFile(transfer.currentFile, transfer.currentFile, true);
+  if (!moved) pf::DeleteFile(transfer.temporaryName);
+  transfer.temporaryName.clear();
+  return moved;
+}
+
+// An opening command (0x01, 0x2D, 0x37, 0x04) ends the download left open. Peers that never
+// send CloseDownload after a simple download still get what they wrote; anything else left
+// open is discarded.
+void EndForNextOpening(TransferState& transfer) {
+  if (transfer.simple && transfer.fd >= 0 && transfer.status == kTransferOk &&
+      !transfer.temporaryName.empty()) {
+    CloseTransferFile(transfer);
+    PutInPlace(transfer);
+  }
+  EndOpenTransfer(transfer);
+}
+
+void ResetDownload(TransferState& transfer) {
+  EndForNextOpening(transfer);
+  transfer.declaredSize = -1;
+  transfer.status = kTransferOk;
+  transfer.statusDetail = 0;
+  transfer.errorReplySent = false;
+  transfer.blockFill = 0;
+}
+
+// Why a rename could not replace the existing file at nativePath; 0 when it could. The
+// folder must take new names, and in a sticky folder only the owner of the file or of the
+// folder may replace it.
+int ReplaceRefusal(const std::string& nativePath) {
+  const size_t slash = nativePath.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : nativePath.substr(0, slash);
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return errno;
+  struct stat dir {};
+  struct stat file {};
+  if (::stat(folder.c_str(), &dir) != 0 || ::lstat(nativePath.c_str(), &file) != 0) return errno;
+  const uid_t self = ::geteuid();
+  if ((dir.st_mode & S_ISVTX) != 0 && self != 0 && self != file.st_uid && self != dir.st_uid) {
+    return EPERM;
+  }
+  return 0;
+}
+
+bool NameFits(const std::string& nativePath) {
+  const size_t slash = nativePath.rfind('/');
+  const size_t length =
+      slash == std::string::npos ? nativePath.size() : nativePath.size() - slash - 1;
+  return length > 0 && length <= NAME_MAX;
 }
 
 // Expands the received file into a temporary file of its own beside the target, so the
@@ -285,6 +336,14 @@ void EndTransfers(AgentState& agent) {
   agent.transfer.currentFile.clear();
 }
 
+void EndDownloadOfLostConnection(AgentState& agent) {
+  TransferState& transfer = agent.transfer;
+  if (!transfer.simple) return;
+  EndOpenTransfer(transfer);
+  // A CloseDownload that still comes must not report the discarded file as written.
+  RecordFailure(transfer, kTransferCannotCreate);
+}
+
 void OpenDownload(Request& request) {
   AgentState& agent = request.agent;
   TransferState& transfer = agent.transfer;
@@ -300,33 +359,39 @@ void OpenDownload(Request& request) {
     RejectFrame(agent, request.connection, request.reply);
     return;
   }
-  const std::optional<mode_t> replacedMode = ModeOf(path);
-  if (pf::IsFile(path)) {
-    const uint32_t attributes = pf::GetFileAttributes(path);
-    if (attributes != pf::kInvalidAttributes && (attributes & kClearedOnReplace) != 0) {
-      pf::SetFileAttributes(path, attributes & ~kClearedOnReplace);
-    }
-    if (!pf::DeleteFile(path)) {
-      const uint32_t cause = CauseOf(errno);
+  // The target is replaced by one rename at CloseDownload, so a lost connection or a crash
+  // leaves it whole. What would keep that rename from replacing it is answered now.
+  const std::optional<std::string> native = pf::ToNativePath(path);
+  struct stat st {};
+  const bool exists = native && ::stat(native->c_str(), &st) == 0;
+  if (exists && !S_ISDIR(st.st_mode)) {
+    if (const int refusal = ReplaceRefusal(*native); refusal != 0) {
       Log(agent, kTextFileCannotBeRemoved, path);
-      ReplyWithCause(request, kNakCannotRemove, cause);
+      ReplyWithCause(request, kNakCannotRemove, CauseOf(refusal));
       return;
     }
   }
-  transfer.fd = pf::OpenFile(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC);
-  if (transfer.fd < 0) {
+  int fd = -1;
+  std::optional<std::u16string> temporary;
+  const std::u16string folder = FolderOf(path);
+  if (native && !(exists && S_ISDIR(st.st_mode)) && NameFits(*native) && !folder.empty()) {
+    temporary = pf::CreateTempFile(folder, &fd);
+  }
+  if (!temporary || fd < 0) {
+    if (temporary) pf::DeleteFile(*temporary);
     Log(agent, kTextCannotCreateFile, path);
     request.Reply({kNak, kNakCannotCreate});
     return;
   }
-  // A program replaced by a download stays executable.
-  if (replacedMode) ::fchmod(transfer.fd, *replacedMode);
+  transfer.fd = fd;
+  transfer.temporaryName = std::move(*temporary);
+  transfer.simple = true;
   Log(agent, kTextUpdatingFile, path);
   transfer.currentFile = path;
   request.Reply({kAck});
 }
 
-// Payload: u32 block size n, n data bytes. Written straight into the target.
+// Payload: u32 block size n, n data bytes, written into the download's temporary file.
 void WriteBlock(Request& request) {
   AgentState& agent = request.agent;
   TransferState& transfer = agent.transfer;
@@ -541,18 +606,15 @@ void CloseDownload(Request& request, bool replyOn) {
   }
 
   if (!transfer.temporaryName.empty()) {
-    // One rename replaces the earlier target; a failed download leaves it as it was. The new
-    // file keeps the replaced one's mode, and then takes the letter case the workstation gave.
+    // A failed download leaves the earlier target as it was.
     if (transfer.status == kTransferOk) {
-      ApplyMode(transfer.temporaryName, ModeOf(transfer.currentFile));
+      if (!PutInPlace(transfer)) transfer.status = kTransferCannotCreate;
+    } else {
+      pf::DeleteFile(transfer.temporaryName);
+      transfer.temporaryName.clear();
     }
-    bool moved = transfer.status == kTransferOk &&
-                 pf::MoveFile(transfer.temporaryName, transfer.currentFile, true);
-    if (moved) pf::MoveFile(transfer.currentFile, transfer.currentFile, true);
-    if (transfer.status == kTransferOk && !moved) transfer.status = kTransferCannotCreate;
-    if (!moved) pf::DeleteFile(transfer.temporaryName);
-    transfer.temporaryName.clear();
   }
+  transfer.simple = false;
 
   if (transfer.status == kTransferOk) {
     if (haveAttributes && pf::GetFileAttributes(transfer.currentFile) != attributes) {
@@ -579,7 +641,7 @@ void OpenUpload(Request& request) {
     RejectFrame(agent, request.connection, request.reply);
     return;
   }
-  EndOpenTransfer(transfer);
+  EndForNextOpening(transfer);
   transfer.currentFile = ReadName(request, 0);
   if (transfer.currentFile.empty()) {
     agent.AddStatusLine(StatusText(kTextInvalidFileName));

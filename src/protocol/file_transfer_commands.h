@@ -2,7 +2,8 @@
 // Downloads and uploads of single files.
 //
 // Simple download:   0x01 OpenDownload, 0x02 WriteBlock..., 0x03 CloseDownload; every frame
-//                    is answered and blocks are written straight into the target.
+//                    is answered; blocks are written into a temporary file beside the target
+//                    that 0x03 (or, for peers that never close, the next opening) puts in place.
 // Extended download: 0x2D OpenDownloadEx (quiet 0x37), 0x2E BufferBlock... into the block
 //                    buffer, 0x2C FlushBlocks writes them in one go, 0x03 (quiet 0x38)
 //                    CloseDownload puts the temporary file (or its expansion) in place.
@@ -26,6 +27,9 @@ void BufferBlock(Request& request);                   // 0x2E
 // At exit: an open download's temporary file (with its reserved space) goes, its target
 // stays as it was.
 void EndTransfers(AgentState& agent);
+// The connection that opened a simple download is gone: its temporary file goes, the target
+// stays as it was.
+void EndDownloadOfLostConnection(AgentState& agent);
 
 // Largest block a WriteBlock or BufferBlock frame may carry.
 constexpr uint32_t kMaxBlockSize = 32768;

@@ -20,9 +20,12 @@ enum TransferStatus : int32_t {
 };
 
 struct TransferState {
-  int fd = -1;                   // the target (simple procedure) or the temporary file
+  int fd = -1;                   // the temporary file the download is written to
   std::u16string temporaryName;  // wire path; empty when none
-  int32_t sequence = -1;         // -1: frames carry no sequence numbers
+  // Opened by 0x01: its temporary file goes in place at CloseDownload, or when the next
+  // opening command ends the download without one.
+  bool simple = false;
+  int32_t sequence = -1;  // -1: frames carry no sequence numbers
   int64_t declaredSize = -1;
   int32_t status = kTransferOk;
   uint32_t statusDetail = 0;

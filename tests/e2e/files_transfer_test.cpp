@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "e2e/agent_harness.h"
 #include "workstation/workstation.h"
@@ -246,6 +248,50 @@ TEST_F(FilesTransferTest, ADroppedConnectionLeavesTheTemporaryFileToTheNextOpeni
   EXPECT_EQ(Ask(Payload(0x04, "C:\\Data\\earlier.txt")).value_or(Bytes{}).at(0), kAck);
   EXPECT_TRUE(NoTemporaryFiles(agent->Path("Data")));
   EXPECT_EQ(ReadFile(agent->Path("Data/earlier.txt")), "earlier");
+}
+
+// The simple procedure writes beside the target until CloseDownload: a workstation that
+// goes away halfway leaves the earlier file whole, one that never closes still gets its file
+// when it opens the next transfer, and the agent's exit drops an open one.
+TEST_F(FilesTransferTest, ASimpleDownloadCutOffKeepsTheEarlierFile) {
+  Boot();
+  auto openAndWrite = [this](const std::string& content, const std::string& current) {
+    ASSERT_EQ(Ask(Payload(0x01, "C:\\Data\\earlier.txt")), Bytes{kAck});
+    Bytes block{0x02};
+    workstation::AppendU32(block, static_cast<uint32_t>(content.size()));
+    block.insert(block.end(), content.begin(), content.end());
+    ASSERT_EQ(Ask(block), Bytes{kAck});
+    EXPECT_FALSE(NoTemporaryFiles(agent->Path("Data")));
+    EXPECT_EQ(ReadFile(agent->Path("Data/earlier.txt")), current);
+  };
+  auto waitForNoTemporaryFiles = [this] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!NoTemporaryFiles(agent->Path("Data")) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return NoTemporaryFiles(agent->Path("Data"));
+  };
+
+  openAndWrite("cut off", "earlier");
+  ws.Close();
+  ASSERT_TRUE(agent->WaitForLine("Close Socket."));
+  EXPECT_TRUE(waitForNoTemporaryFiles());
+  EXPECT_EQ(ReadFile(agent->Path("Data/earlier.txt")), "earlier");
+
+  ws = agent->Connect();
+  ASSERT_TRUE(ws.Request(Frame(0x13)));
+  ws.SetFramed(true);
+  openAndWrite("never closed", "earlier");
+  const auto opened = Ask(Payload(0x04, "C:\\Data\\earlier.txt"));
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(*opened, (Bytes{kAck, 12, 0, 0, 0, 0}));
+  EXPECT_EQ(ReadFile(agent->Path("Data/earlier.txt")), "never closed");
+  EXPECT_TRUE(NoTemporaryFiles(agent->Path("Data")));
+
+  openAndWrite("dropped at exit", "never closed");
+  EXPECT_EQ(agent->Stop(), 0);
+  EXPECT_TRUE(NoTemporaryFiles(agent->Path("Data")));
+  EXPECT_EQ(ReadFile(agent->Path("Data/earlier.txt")), "never closed");
 }
 
 TEST_F(FilesTransferTest, AReplacedProgramStaysExecutable) {

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/temp_folder.h"
 
@@ -86,6 +87,23 @@ TEST_F(ReadOnlyFolderTest, FailureIsReportedAndTheFileKeptWhenTheRewriteFailsToo
   // A new file needs the folder.
   EXPECT_FALSE(ReplaceAsOrdinaryUser(top / "ro/New.ini", "new"));
   EXPECT_EQ(Entries(), 1u);
+}
+
+// A replace killed between naming its temporary file and the rename leaves a complete
+// sibling; the next replace of that file removes it and nothing else.
+TEST(ReplaceFileAtomically, RemovesWhatAKilledReplaceOfTheFileLeft) {
+  testing::TempFolder top;
+  top.Write("site.ini", "old");
+  const std::vector<std::string> stale = {".site.ini.0123ABCD.tmp", ".site.ini.FFFFFFFF.tmp"};
+  const std::vector<std::string> kept = {".site.ini.0123abcd.tmp", ".site.ini.0123ABC.tmp",
+                                         ".other.ini.0123ABCD.tmp", "tmp1234.tmp",
+                                         ".site.ini.0123ABCD.tmp.bak"};
+  for (const auto& name : stale) top.Write(name, "new");
+  for (const auto& name : kept) top.Write(name, "x");
+  ASSERT_TRUE(ReplaceFileAtomically(top / "site.ini", "new"));
+  EXPECT_EQ(top.Read("site.ini"), "new");
+  for (const auto& name : stale) EXPECT_FALSE(fs::exists(top / name)) << name;
+  for (const auto& name : kept) EXPECT_TRUE(fs::exists(top / name)) << name;
 }
 
 }  // namespace

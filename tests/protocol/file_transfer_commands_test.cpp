@@ -9,8 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -361,7 +363,8 @@ TEST_F(FileTransferTest, ADroppedDownloadIsCleanedUpByTheNextOpening) {
     ASSERT_EQ(TemporaryFiles(data()).size(), 1u);
     if (open == 0) Run(OpenDownloadEx, OpenEx(3, "C:\\Other\\x.bin"));
     if (open == 1) Run(OpenUpload, Name("C:\\Data\\d.bin"));
-    if (open == 2) Run(OpenDownload, Name("C:\\Data\\e.bin"));
+    // The simple procedure writes its own temporary file beside its target.
+    if (open == 2) Run(OpenDownload, Name("C:\\e.bin"));
     EXPECT_TRUE(TemporaryFiles(data()).empty()) << open;
     EXPECT_EQ(ReadFile(data() / "d.bin"), "earlier");
   }
@@ -527,16 +530,23 @@ TEST_F(FileTransferTest, TheProjectRightGovernsTheProjectFolder) {
   EXPECT_EQ(Run(OpenDownloadEx, OpenEx(1, "C:\\Proj\\main.app")), One(kAckOnly));
 }
 
-// The download runs in a child process whose files may not grow past 4096 bytes, as on a
-// full disk. Its replies come back through a pipe.
-std::vector<Bytes> RunWithFileSizeLimit(const std::function<std::vector<Bytes>()>& body) {
+constexpr uid_t kNobody = 65534;
+
+// The download runs in a child process whose files may not grow past fileSizeLimit bytes (a
+// full disk at 4096), as an ordinary user when asked (permissions do not bind root). Its
+// replies come back through a pipe.
+std::vector<Bytes> RunInChild(const std::function<std::vector<Bytes>()>& body, rlim_t fileSizeLimit,
+                              bool asOrdinaryUser = false) {
   int fds[2];
   EXPECT_EQ(::pipe(fds), 0);
   pid_t child = ::fork();
   if (child == 0) {
     ::close(fds[0]);
+    if (asOrdinaryUser && ::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+      ::_exit(2);
+    }
     ::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{4096, 4096};
+    rlimit limit{fileSizeLimit, fileSizeLimit};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     for (const Bytes& reply : body()) {
       uint8_t size = static_cast<uint8_t>(reply.size());
@@ -556,8 +566,12 @@ std::vector<Bytes> RunWithFileSizeLimit(const std::function<std::vector<Bytes>()
   ::close(fds[0]);
   int status = 0;
   ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child did not run through";
   return replies;
+}
+
+std::vector<Bytes> RunWithFileSizeLimit(const std::function<std::vector<Bytes>()>& body) {
+  return RunInChild(body, 4096);
 }
 
 TEST_F(FileTransferTest, AFullDiskDuringTheCloseKeepsTheEarlierTarget) {
@@ -727,6 +741,160 @@ TEST_F(FileTransferTest, EndingTheTransfersAtExitRemovesTheTemporaryFile) {
   EXPECT_TRUE(TemporaryFiles(data()).empty());
   EXPECT_EQ(ReadFile(data() / "t.app"), "earlier");
   EXPECT_EQ(agent.transfer.fd, -1);
+}
+
+// Until CloseDownload the blocks go into a temporary file: a cut-off download never leaves
+// the target torn.
+TEST_F(FileTransferTest, SimpleDownloadKeepsTheEarlierTargetUntilTheClose) {
+  WriteFile(data() / "s.bin", "earlier");
+  ASSERT_EQ(Run(OpenDownload, Name("C:\\Data\\s.bin")), One(kAckOnly));
+  ASSERT_EQ(Run(WriteBlock, Block("new content")), One(kAckOnly));
+  EXPECT_EQ(ReadFile(data() / "s.bin"), "earlier");
+  const auto temporary = TemporaryFiles(data());
+  ASSERT_EQ(temporary.size(), 1u);
+  EXPECT_EQ(temporary[0].rfind("tmp", 0), 0u) << temporary[0];
+  EXPECT_EQ(Run(CloseDownload, CloseFields(0, platform::kAttrArchive)), One(kAckOnly));
+  EXPECT_EQ(ReadFile(data() / "s.bin"), "new content");
+  EXPECT_TRUE(TemporaryFiles(data()).empty());
+}
+
+// A workstation that never sends CloseDownload still gets its file when it opens the next
+// transfer; a failed one is dropped and the target stays.
+TEST_F(FileTransferTest, TheNextOpeningPutsAnUnclosedSimpleDownloadInPlace) {
+  struct Case {
+    const char* next;
+    bool failedBlock;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"simple", false, "written"}, {"extended", false, "written"}, {"upload", false, "written"},
+      {"simple", true, "earlier"},  {"extended", true, "earlier"},  {"upload", true, "earlier"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.next) + (c.failedBlock ? " after a bad block" : ""));
+    WriteFile(data() / "n.bin", "earlier");
+    ASSERT_EQ(Run(OpenDownload, Name("C:\\Data\\n.bin")), One(kAckOnly));
+    ASSERT_EQ(Run(WriteBlock, Block("written")), One(kAckOnly));
+    if (c.failedBlock) {
+      ASSERT_EQ(Run(WriteBlock, Block("")), One(Nak(0x06)));
+    }
+    const std::string_view next = c.next;
+    if (next == "simple") {
+      EXPECT_EQ(Run(OpenDownload, Name("C:\\Data\\m.bin")), One(kAckOnly));
+    } else if (next == "extended") {
+      EXPECT_EQ(Run(OpenDownloadEx, OpenEx(1, "C:\\m.bin")), One(kAckOnly));
+    } else {
+      EXPECT_EQ(Run(OpenUpload, Name("C:\\Data\\n.bin")).at(0).at(0), 0x06);
+    }
+    EXPECT_EQ(ReadFile(data() / "n.bin"), c.expected);
+    EndTransfers(agent);
+    EXPECT_TRUE(TemporaryFiles(data()).empty());
+    EXPECT_TRUE(TemporaryFiles(root).empty());
+    fs::remove(data() / "m.bin");
+  }
+}
+
+// A lost connection or the agent's exit drops the open simple download whole; a close that
+// still arrives reports that nothing was written.
+TEST_F(FileTransferTest, ALostConnectionOrTheExitKeepsTheEarlierTarget) {
+  for (bool exit : {false, true}) {
+    SCOPED_TRACE(exit ? "exit" : "lost connection");
+    WriteFile(data() / "l.bin", "earlier");
+    ASSERT_EQ(Run(OpenDownload, Name("C:\\Data\\l.bin")), One(kAckOnly));
+    ASSERT_EQ(Run(WriteBlock, Block("half of it")), One(kAckOnly));
+    if (exit) {
+      EndTransfers(agent);
+    } else {
+      EndDownloadOfLostConnection(agent);
+      EXPECT_EQ(Run(WriteBlock, Block("rest")), One(Nak(0x07)));
+      EXPECT_EQ(Run(CloseDownload, CloseFields(0, 0)), One(Nak(0x04)));
+    }
+    EXPECT_EQ(ReadFile(data() / "l.bin"), "earlier");
+    EXPECT_TRUE(TemporaryFiles(data()).empty());
+    EXPECT_EQ(agent.transfer.fd, -1);
+  }
+  // A lost connection leaves an extended download to the next opening, as before.
+  ASSERT_EQ(Run(OpenDownloadEx, OpenEx(3, "C:\\Data\\l.bin")), One(kAckOnly));
+  EndDownloadOfLostConnection(agent);
+  EXPECT_EQ(TemporaryFiles(data()).size(), 1u);
+}
+
+TEST_F(FileTransferTest, AFullDiskInASimpleDownloadKeepsTheEarlierTarget) {
+  WriteFile(data() / "f.bin", "earlier");
+  auto replies = RunWithFileSizeLimit([this] {
+    std::vector<Bytes> all;
+    for (auto& r : Run(OpenDownload, Name("C:\\Data\\f.bin"))) all.push_back(r);
+    for (int i = 0; i < 3; ++i) {
+      for (auto& r : Run(WriteBlock, Block(std::string(3000, 'f')))) all.push_back(r);
+    }
+    for (auto& r : Run(CloseDownload, CloseFields(0, 0))) all.push_back(r);
+    return all;
+  });
+  EXPECT_EQ(replies,
+            (std::vector<Bytes>{kAckOnly, kAckOnly, {0x15, 0x08, 13, 0, 0, 0}, Nak(0x08)}));
+  EXPECT_EQ(ReadFile(data() / "f.bin"), "earlier");
+  EXPECT_TRUE(TemporaryFiles(data()).empty());
+}
+
+// What would keep the final rename from replacing the target is answered by the opening, as
+// a target that cannot be removed: 15 03 and the cause; a file that cannot be made, 15 04.
+TEST_F(FileTransferTest, OpenDownloadAnswersWhatTheFinalRenameCouldNotDo) {
+  fs::permissions(root, fs::perms(0755));
+  fs::permissions(data(), fs::perms(0755));
+  fs::create_directories(data() / "folder.bin");
+  fs::create_directories(data() / "ro");
+  WriteFile(data() / "ro" / "old.bin", "earlier");
+  fs::permissions(data() / "ro", fs::perms(0555));
+  fs::create_directories(data() / "sticky");
+  fs::permissions(data() / "sticky", fs::perms(01777));
+  WriteFile(data() / "sticky" / "theirs.bin", "earlier");
+  WriteFile(data() / "sticky" / "mine.bin", "earlier");
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown((data() / "sticky" / "mine.bin").c_str(), kNobody, kNobody), 0);
+  }
+  const Bytes denied{0x15, 0x03, 5, 0, 0, 0};
+  struct Case {
+    const char* name;
+    Bytes reply;
+    bool needsRoot;  // another user's file in a sticky folder
+  };
+  const Case cases[] = {
+      {"C:\\Data\\folder.bin", Nak(0x04), false},
+      {"C:\\Data\\ro\\old.bin", denied, false},
+      {"C:\\Data\\ro\\new.bin", Nak(0x04), false},
+      {"C:\\Data\\sticky\\theirs.bin", denied, true},
+      {"C:\\Data\\sticky\\mine.bin", kAckOnly, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needsRoot && ::geteuid() != 0) continue;
+    const auto replies = RunInChild(
+        [&] {
+          auto all = Run(OpenDownload, Name(c.name));
+          if (all.at(0) == kAckOnly) {
+            Run(WriteBlock, Block("new"));
+            for (auto& r : Run(CloseDownload, CloseFields(0, 0))) all.push_back(r);
+          }
+          return all;
+        },
+        RLIM_INFINITY, true);
+    ASSERT_FALSE(replies.empty());
+    EXPECT_EQ(replies[0], c.reply);
+    if (c.reply == kAckOnly) {
+      EXPECT_EQ(replies, (std::vector<Bytes>{kAckOnly, kAckOnly}));
+    }
+  }
+  EXPECT_EQ(ReadFile(data() / "ro" / "old.bin"), "earlier");
+  EXPECT_EQ(ReadFile(data() / "sticky" / "theirs.bin"), "earlier");
+  for (const char* folder : {"ro", "sticky", "folder.bin"}) {
+    EXPECT_TRUE(TemporaryFiles(data() / folder).empty()) << folder;
+  }
+  EXPECT_TRUE(fs::is_directory(data() / "folder.bin"));
+
+  const std::string tooLong = "C:\\Data\\" + std::string(NAME_MAX + 1, 'x');
+  EXPECT_EQ(Run(OpenDownload, Name(tooLong)), One(Nak(0x04)));
+  EXPECT_TRUE(TemporaryFiles(data()).empty());
+  fs::permissions(data() / "ro", fs::perms(0755));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "platform/tick.h"
 #include "protocol/agent_state.h"
 #include "protocol/dispatcher.h"
+#include "protocol/file_transfer_commands.h"
 #include "protocol/status_text.h"
 #include "transport/codec/frame_codec.h"
 #include "transport/tcp/tcp_transport.h"
@@ -76,6 +77,8 @@ int64_t CClientSocket::BytesWaiting() const {
 void CClientSocket::Shutdown() {
   if (notifier_ != nullptr) notifier_->setEnabled(false);
   if (fd_ < 0) return;
+  // Closed or replaced: a simple download this workstation left open is never finished.
+  EndDownloadOfLostConnection(transport_.agent());
   ::shutdown(fd_, SHUT_RDWR);
   ::close(fd_);
   fd_ = -1;
