@@ -17,7 +17,7 @@ class CHuffmanFile final : public CCompressedFile {
   void EndStream() override;
 
  private:
-  void SendCode(int symbol);
+  const int16_t* SendCode(int symbol, int16_t* buffer, int* depth);
 
   HuffmanModel model_;
   bool ended_ = false;
