@@ -17,8 +17,6 @@ class CHuffmanFile final : public CCompressedFile {
   void EndStream() override;
 
  private:
-  const int16_t* SendCode(int symbol, int16_t* buffer, int* depth);
-
   HuffmanModel model_;
   bool ended_ = false;
 };

@@ -54,35 +54,42 @@ inline int HuffmanModel::Promote(int node) {
 }
 
 // The first node of the run of nodes of node's weight: node's contents move there, where
-// they then outweigh the rest of the run and stay below the node before it.
+// they then outweigh the rest of the run and stay below the node before it. Weights never
+// increase along the nodes, so the run is the nodes of that weight just before node.
 int HuffmanModel::RunStart(int node, uint32_t weight) const {
-  // Weights never increase along the nodes: gallop back from node - 1, which has node's
-  // weight, until a node that is heavier, then halve the last gap. Runs are mostly short.
-  int light = node - 1;
-  int step = 1;
-  int first = 1;
-  while (light - step >= 1) {
-    if (weight_[light - step] > weight) {
-      first = light - step + 1;
-      break;
-    }
-    light -= step;
-    step *= 2;
+  int start = node;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Four weights at a time, the one nearest node in the top 16 bits; the highest bit that
+  // differs from the run's weight marks where the run begins.
+  const uint64_t pattern = weight * 0x0001000100010001ull;
+  while (start >= 5) {
+    uint64_t four;
+    std::memcpy(&four, &weight_[start - 4], sizeof four);
+    const uint64_t differ = four ^ pattern;
+    if (differ != 0) return start - 3 + ((63 - __builtin_clzll(differ)) >> 4);
+    start -= 4;
   }
-  // The run starts in [first, light].
-  const uint16_t* at = weight_ + first;
-  int length = light - first + 1;
-  while (length > 1) {
-    const int half = length / 2;
-    at += at[half - 1] > weight ? half : 0;
-    length -= half;
-  }
-  return static_cast<int>(at - weight_);
+#endif
+  while (start > 1 && weight_[start - 1] <= weight) --start;
+  return start;
 }
 
 void HuffmanModel::Update(int symbol) {
   if (weight_[kRoot] == kMaxWeight) Rebuild();
   Climb(up_[kLeafOf + symbol]);
+}
+
+void HuffmanModel::FinishDecodeCount(const int16_t* path, int depth, int moveAt, bool rebuildDue,
+                                     int symbol) {
+  if (rebuildDue || symbol < 0 || symbol > 255) {
+    for (int i = 1; i <= depth; ++i) --weight_[path[i]];
+    if (symbol >= 0 && symbol <= 255) Update(symbol);
+    return;
+  }
+  // The nodes below moveAt are counted and stay where they are; the update goes on from
+  // moveAt as if the walk had counted nothing above.
+  for (int i = 1; i <= moveAt; ++i) --weight_[path[i]];
+  UpdateAlong(path, moveAt);
 }
 
 void HuffmanModel::UpdateAlong(const int16_t* path, int depth) {
