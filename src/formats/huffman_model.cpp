@@ -79,17 +79,38 @@ void HuffmanModel::Update(int symbol) {
   Climb(up_[kLeafOf + symbol]);
 }
 
-void HuffmanModel::FinishDecodeCount(const int16_t* path, int depth, int moveAt, bool rebuildDue,
-                                     int symbol) {
-  if (rebuildDue || symbol < 0 || symbol > 255) {
+void HuffmanModel::FinishDecodeCount(const int16_t* path, int depth, uint64_t moves,
+                                     bool rebuildDue, int symbol) {
+  const bool byte = symbol >= 0 && symbol <= 255;
+  if (rebuildDue || !byte || (moves >> 63) != 0) {
     for (int i = 1; i <= depth; ++i) --weight_[path[i]];
-    if (symbol >= 0 && symbol <= 255) Update(symbol);
+    if (byte) Update(symbol);
     return;
   }
-  // The nodes below moveAt are counted and stay where they are; the update goes on from
-  // moveAt as if the walk had counted nothing above.
-  for (int i = 1; i <= moveAt; ++i) --weight_[path[i]];
-  UpdateAlong(path, moveAt);
+  // The walk counted every node on the path. Below the lowest node that must move, those
+  // counts stand. From there the update climbs the parent links of where the contents
+  // went; the walked nodes it leaves behind are lighter than the node it has reached, so
+  // they cannot be above it and their counts are taken back, until the climb meets the
+  // walked path again. Above that node the walk's counts and its findings of which nodes
+  // must move still hold: nothing the climb changed lies before a node as heavy.
+  while (moves != 0) {
+    const int lowest = 63 - __builtin_clzll(moves);
+    const int from = path[lowest];
+    --weight_[from];
+    int i = lowest - 1;
+    int node = up_[Promote(from)];
+    while (path[i] != node) {
+      const uint32_t counted = weight_[node] + 1u;
+      while (i > 0 && path[i] != node && weight_[path[i]] <= counted) {
+        --weight_[path[i]];
+        --i;
+      }
+      if (path[i] == node) break;
+      node = up_[Promote(node)];
+    }
+    moves &= (uint64_t{2} << i) - 2;
+  }
+  ++weight_[kRoot];
 }
 
 void HuffmanModel::UpdateAlong(const int16_t* path, int depth) {

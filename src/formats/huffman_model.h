@@ -55,7 +55,7 @@ class HuffmanModel {
   // Shortcut through the first kShortcutBits levels: for the next bits of the stream, the
   // node they lead to from the root, how many of them that takes (fewer when a leaf comes
   // first) and the nodes passed on the way.
-  static constexpr int kShortcutBits = 4;
+  static constexpr int kShortcutBits = 5;
   struct Shortcut {
     int16_t node;
     int16_t bits;
@@ -71,14 +71,17 @@ class HuffmanModel {
   // Counting a symbol moves each node on its path whose weight some earlier node shares.
   // The coders count the nodes as they walk, and note the lowest node that needs a move;
   // only then does the update fall back to walking up the parent links, from there.
-  void CountOnPath(int node, int depth, int* moveAt) {
+  // Bit d of *moves is set when the node at depth d must move; bit 63 stands for any depth
+  // from 63 on.
+  void CountOnPath(int node, int depth, uint64_t* moves) {
     const uint32_t weight = weight_[node];
-    *moveAt = weight_[node - 1] <= weight ? depth : *moveAt;
+    *moves |= static_cast<uint64_t>(weight_[node - 1] <= weight) << (depth < 63 ? depth : 63);
     weight_[node] = static_cast<uint16_t>(weight + 1);
   }
   // Completes Decode's counting when a node needs a move or the tree a rebuild, or undoes
   // it for a code that is not counted.
-  void FinishDecodeCount(const int16_t* path, int depth, int moveAt, bool rebuildDue, int symbol);
+  void FinishDecodeCount(const int16_t* path, int depth, uint64_t moves, bool rebuildDue,
+                         int symbol);
   // Update for the symbol at the end of path, the nodes from path[0] (the root) to
   // path[depth] not counted yet.
   void UpdateAlong(const int16_t* path, int depth);
@@ -119,8 +122,8 @@ template <typename Refill>
   for (int i = 0; i <= kShortcutBits; ++i) path[i] = start.path[i];
   const bool rebuildDue = weight_[kRoot] == kMaxWeight;
   int depth = start.bits;
-  int moveAt = 0;
-  for (int i = 1; i <= depth; ++i) CountOnPath(path[i], i, &moveAt);
+  uint64_t moves = 0;
+  for (int i = 1; i <= depth; ++i) CountOnPath(path[i], i, &moves);
   int node = start.node;
   int link;
   while ((link = link_[node]) >= 0) {
@@ -132,14 +135,14 @@ template <typename Refill>
     if (bits.count == 0) refill(bits);
     node = link + static_cast<int>(bits.Take(1));
     path[++depth] = static_cast<int16_t>(node);
-    CountOnPath(node, depth, &moveAt);
+    CountOnPath(node, depth, &moves);
   }
   window = bits;
   const int symbol = ~link;
-  if ((moveAt | static_cast<int>(rebuildDue) | (symbol >> 8)) == 0) {
+  if ((moves | static_cast<uint64_t>(rebuildDue) | static_cast<uint64_t>(symbol >> 8)) == 0) {
     ++weight_[kRoot];
   } else {
-    FinishDecodeCount(path, depth, moveAt, rebuildDue, symbol);
+    FinishDecodeCount(path, depth, moves, rebuildDue, symbol);
   }
   return symbol;
 }
