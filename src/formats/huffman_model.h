@@ -68,9 +68,9 @@ class HuffmanModel {
   static constexpr int kLeafOf = kNodeCount;
   static constexpr int kSpareUp = kNodeCount + kSymbolCount;
 
-  // Counting a symbol moves each node on its path whose weight some earlier node shares.
-  // The coders count the nodes as they walk, and note the lowest node that needs a move;
-  // only then does the update fall back to walking up the parent links, from there.
+  // Counting a symbol moves each node on its path whose weight an earlier node shares. The
+  // coders count the nodes as they walk and note which ones must move; only from the
+  // lowest of those does the update climb the parent links, one load after the other.
   // Bit d of *moves is set when the node at depth d must move; bit 63 stands for any depth
   // from 63 on.
   void CountOnPath(int node, int depth, uint64_t* moves) {
@@ -100,9 +100,8 @@ class HuffmanModel {
   void Swap(int i, int j);
   void PointAt(int link, int to);
 
-  // One spare weight past the last node, always 0, so that the node after any node can be
-  // looked at.
-  uint16_t weight_[kNodeCount + 1];
+  // The root's weight never passes kMaxWeight, so 16 bits hold every weight.
+  uint16_t weight_[kNodeCount];
   int16_t link_[kNodeCount];
   int16_t up_[kNodeCount + kSymbolCount + 1];
   int nextFree_;
