@@ -82,7 +82,7 @@ void HuffmanModel::Update(int symbol) {
 void HuffmanModel::FinishDecodeCount(const int16_t* path, int depth, uint64_t moves,
                                      bool rebuildDue, int symbol) {
   const bool byte = symbol >= 0 && symbol <= 255;
-  if (rebuildDue || !byte || (moves >> 63) != 0) {
+  if (rebuildDue || !byte || depth >= 64) {
     for (int i = 1; i <= depth; ++i) --weight_[path[i]];
     if (byte) Update(symbol);
     return;
@@ -94,7 +94,7 @@ void HuffmanModel::FinishDecodeCount(const int16_t* path, int depth, uint64_t mo
   // walked path again. Above that node the walk's counts and its findings of which nodes
   // must move still hold: nothing the climb changed lies before a node as heavy.
   while (moves != 0) {
-    const int lowest = 63 - __builtin_clzll(moves);
+    const int lowest = depth - __builtin_ctzll(moves);
     const int from = path[lowest];
     --weight_[from];
     int i = lowest - 1;
@@ -108,7 +108,7 @@ void HuffmanModel::FinishDecodeCount(const int16_t* path, int depth, uint64_t mo
       if (path[i] == node) break;
       node = up_[Promote(node)];
     }
-    moves &= (uint64_t{2} << i) - 2;
+    moves &= ~((uint64_t{1} << (depth - i)) - 1);
   }
   ++weight_[kRoot];
 }

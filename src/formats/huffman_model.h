@@ -71,11 +71,11 @@ class HuffmanModel {
   // Counting a symbol moves each node on its path whose weight an earlier node shares. The
   // coders count the nodes as they walk and note which ones must move; only from the
   // lowest of those does the update climb the parent links, one load after the other.
-  // Bit d of *moves is set when the node at depth d must move; bit 63 stands for any depth
-  // from 63 on.
-  void CountOnPath(int node, int depth, uint64_t* moves) {
+  // The nodes are counted from the root down; once the walk ends at depth d, bit k of
+  // *moves is set when the node at depth d - k must move.
+  void CountOnPath(int node, uint64_t* moves) {
     const uint32_t weight = weight_[node];
-    *moves |= static_cast<uint64_t>(weight_[node - 1] <= weight) << (depth < 63 ? depth : 63);
+    *moves = *moves << 1 | static_cast<uint64_t>(weight_[node - 1] <= weight);
     weight_[node] = static_cast<uint16_t>(weight + 1);
   }
   // Completes Decode's counting when a node needs a move or the tree a rebuild, or undoes
@@ -122,7 +122,7 @@ template <typename Refill>
   const bool rebuildDue = weight_[kRoot] == kMaxWeight;
   int depth = start.bits;
   uint64_t moves = 0;
-  for (int i = 1; i <= depth; ++i) CountOnPath(path[i], i, &moves);
+  for (int i = 1; i <= depth; ++i) CountOnPath(path[i], &moves);
   int node = start.node;
   int link;
   while ((link = link_[node]) >= 0) {
@@ -134,11 +134,13 @@ template <typename Refill>
     if (bits.count == 0) refill(bits);
     node = link + static_cast<int>(bits.Take(1));
     path[++depth] = static_cast<int16_t>(node);
-    CountOnPath(node, depth, &moves);
+    CountOnPath(node, &moves);
   }
   window = bits;
   const int symbol = ~link;
-  if ((moves | static_cast<uint64_t>(rebuildDue) | static_cast<uint64_t>(symbol >> 8)) == 0) {
+  // Past 63 levels the marks of the upper nodes are gone: the slow way counts those walks.
+  const int rest = static_cast<int>(rebuildDue) | (symbol >> 8) | (depth >> 6);
+  if ((moves | static_cast<uint64_t>(rest)) == 0) {
     ++weight_[kRoot];
   } else {
     FinishDecodeCount(path, depth, moves, rebuildDue, symbol);
