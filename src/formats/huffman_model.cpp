@@ -42,6 +42,24 @@ bool HuffmanModel::Add(int byte) {
   return true;
 }
 
+// Points the leaf table, or the children's parent links, of what a node holds at `to`.
+inline void HuffmanModel::PointAt(int link, int to) {
+  const bool leaf = link < 0;
+  up_[leaf ? kLeafOf + ~link : link] = static_cast<int16_t>(to);
+  up_[leaf ? kSpareUp : link + 1] = static_cast<int16_t>(to);
+}
+
+// Exchanges the contents of two nodes of equal weight; each position keeps its parent.
+inline void HuffmanModel::Swap(int i, int j) {
+  Touch(i < j ? i : j);
+  const int atI = link_[i];
+  const int atJ = link_[j];
+  link_[i] = static_cast<int16_t>(atJ);
+  link_[j] = static_cast<int16_t>(atI);
+  PointAt(atI, j);
+  PointAt(atJ, i);
+}
+
 inline int HuffmanModel::Promote(int node) {
   const uint32_t weight = weight_[node];
   int at = node;
@@ -132,24 +150,6 @@ void HuffmanModel::UpdateAlong(const int16_t* path, int depth) {
 void HuffmanModel::Climb(int node) {
   while (node > kRoot) node = up_[Promote(node)];
   if (node == kRoot) ++weight_[kRoot];
-}
-
-// Points the leaf table, or the children's parent links, of what a node holds at `to`.
-void HuffmanModel::PointAt(int link, int to) {
-  const bool leaf = link < 0;
-  up_[leaf ? kLeafOf + ~link : link] = static_cast<int16_t>(to);
-  up_[leaf ? kSpareUp : link + 1] = static_cast<int16_t>(to);
-}
-
-// Exchanges the contents of two nodes of equal weight; each position keeps its parent.
-void HuffmanModel::Swap(int i, int j) {
-  Touch(i < j ? i : j);
-  const int atI = link_[i];
-  const int atJ = link_[j];
-  link_[i] = static_cast<int16_t>(atJ);
-  link_[j] = static_cast<int16_t>(atI);
-  PointAt(atI, j);
-  PointAt(atJ, i);
 }
 
 void HuffmanModel::Rebuild() {
