@@ -97,10 +97,9 @@ void HuffmanModel::Update(int symbol) {
   Climb(up_[kLeafOf + symbol]);
 }
 
-void HuffmanModel::FinishDecodeCount(const int16_t* path, int depth, uint64_t moves,
-                                     bool rebuildDue, int symbol) {
+void HuffmanModel::FinishDecodeCount(const int16_t* path, int depth, bool rebuildDue, int symbol) {
   const bool byte = symbol >= 0 && symbol <= 255;
-  if (rebuildDue || !byte || depth >= 64) {
+  if (rebuildDue || !byte) {
     for (int i = 1; i <= depth; ++i) --weight_[path[i]];
     if (byte) Update(symbol);
     return;
@@ -109,13 +108,15 @@ void HuffmanModel::FinishDecodeCount(const int16_t* path, int depth, uint64_t mo
   // counts stand. From there the update climbs the parent links of where the contents
   // went; the walked nodes it leaves behind are lighter than the node it has reached, so
   // they cannot be above it and their counts are taken back, until the climb meets the
-  // walked path again. Above that node the walk's counts and its findings of which nodes
-  // must move still hold: nothing the climb changed lies before a node as heavy.
-  while (moves != 0) {
-    const int lowest = depth - __builtin_ctzll(moves);
-    const int from = path[lowest];
+  // walked path again. Above that node the walk's counts stand as well, and whether a
+  // walked node must move can still be told from the weights: nothing the climb changed
+  // lies before a node as heavy.
+  int i = depth;
+  for (;;) {
+    while (i > 0 && weight_[path[i] - 1] + 1u > weight_[path[i]]) --i;
+    if (i == 0) break;
+    const int from = path[i--];
     --weight_[from];
-    int i = lowest - 1;
     int node = up_[Promote(from)];
     while (path[i] != node) {
       const uint32_t counted = weight_[node] + 1u;
@@ -126,7 +127,6 @@ void HuffmanModel::FinishDecodeCount(const int16_t* path, int depth, uint64_t mo
       if (path[i] == node) break;
       node = up_[Promote(node)];
     }
-    moves &= ~((uint64_t{1} << (depth - i)) - 1);
   }
   ++weight_[kRoot];
 }

@@ -71,17 +71,15 @@ class HuffmanModel {
   // Counting a symbol moves each node on its path whose weight an earlier node shares. The
   // coders count the nodes as they walk and note which ones must move; only from the
   // lowest of those does the update climb the parent links, one load after the other.
-  // The nodes are counted from the root down; once the walk ends at depth d, bit k of
-  // *moves is set when the node at depth d - k must move.
-  void CountOnPath(int node, uint64_t* moves) {
+  // *moves becomes nonzero when the node must move.
+  void CountOnPath(int node, uint32_t* moves) {
     const uint32_t weight = weight_[node];
-    *moves = *moves << 1 | static_cast<uint64_t>(weight_[node - 1] <= weight);
+    *moves |= static_cast<uint32_t>(weight_[node - 1] <= weight);
     weight_[node] = static_cast<uint16_t>(weight + 1);
   }
   // Completes Decode's counting when a node needs a move or the tree a rebuild, or undoes
   // it for a code that is not counted.
-  void FinishDecodeCount(const int16_t* path, int depth, uint64_t moves, bool rebuildDue,
-                         int symbol);
+  void FinishDecodeCount(const int16_t* path, int depth, bool rebuildDue, int symbol);
   // Update for the symbol at the end of path, the nodes from path[0] (the root) to
   // path[depth] not counted yet.
   void UpdateAlong(const int16_t* path, int depth);
@@ -121,14 +119,14 @@ template <typename Refill>
   for (int i = 0; i <= kShortcutBits; ++i) path[i] = start.path[i];
   const bool rebuildDue = weight_[kRoot] == kMaxWeight;
   int depth = start.bits;
-  uint64_t moves = 0;
+  uint32_t moves = 0;
   for (int i = 1; i <= depth; ++i) CountOnPath(path[i], &moves);
   int node = start.node;
   int link;
   while ((link = link_[node]) >= 0) {
     if (depth == kMaxDepth) {
       window = bits;
-      FinishDecodeCount(path, depth, 0, false, -1);
+      FinishDecodeCount(path, depth, false, -1);
       return -1;
     }
     if (bits.count == 0) refill(bits);
@@ -138,12 +136,10 @@ template <typename Refill>
   }
   window = bits;
   const int symbol = ~link;
-  // Past 63 levels the marks of the upper nodes are gone: the slow way counts those walks.
-  const int rest = static_cast<int>(rebuildDue) | (symbol >> 8) | (depth >> 6);
-  if ((moves | static_cast<uint64_t>(rest)) == 0) {
+  if ((moves | static_cast<uint32_t>(rebuildDue) | static_cast<uint32_t>(symbol >> 8)) == 0) {
     ++weight_[kRoot];
   } else {
-    FinishDecodeCount(path, depth, moves, rebuildDue, symbol);
+    FinishDecodeCount(path, depth, rebuildDue, symbol);
   }
   return symbol;
 }
