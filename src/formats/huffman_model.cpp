@@ -9,6 +9,7 @@ void HuffmanModel::Reset() {
   std::memset(link_, 0, sizeof link_);
   std::memset(up_, 0, sizeof up_);
   for (int symbol = 0; symbol < kSymbolCount; ++symbol) up_[kLeafOf + symbol] = -1;
+  weight_[kIdleNode - 1] = 0xFFFF;
   weight_[kRoot] = 2;
   up_[kRoot] = -1;
   link_[kRoot] = 1;
@@ -97,7 +98,9 @@ void HuffmanModel::Update(int symbol) {
   Climb(up_[kLeafOf + symbol]);
 }
 
-void HuffmanModel::FinishDecodeCount(const int16_t* path, int depth, bool rebuildDue, int symbol) {
+void HuffmanModel::FinishDecodeCount(const Shortcut& start, int16_t* path, int depth,
+                                     bool rebuildDue, int symbol) {
+  for (int i = 0; i <= start.bits; ++i) path[i] = start.path[i];
   const bool byte = symbol >= 0 && symbol <= 255;
   if (rebuildDue || !byte) {
     for (int i = 1; i <= depth; ++i) --weight_[path[i]];
@@ -188,6 +191,7 @@ void HuffmanModel::BuildShortcuts() {
     Shortcut& shortcut = shortcuts_[prefix];
     int node = kRoot;
     int bits = 0;
+    for (int16_t& passed : shortcut.path) passed = kIdleNode;
     shortcut.path[0] = kRoot;
     while (bits < kShortcutBits && link_[node] >= 0) {
       if (node > reach) reach = node;

@@ -59,8 +59,13 @@ class HuffmanModel {
   struct Shortcut {
     int16_t node;
     int16_t bits;
-    int16_t path[kShortcutBits + 1];  // path[0] is the root, path[bits] is node
+    // path[0] is the root, path[bits] is node; later entries name kIdleNode.
+    int16_t path[kShortcutBits + 1];
   };
+  // A weight slot the decoder counts in place of nodes a shortcut does not pass, so that
+  // it can count a shortcut's nodes without a loop; the slot before it holds the highest
+  // weight, so that it is never seen to need a move (but once every 65536 counts).
+  static constexpr int kIdleNode = kNodeCount + 1;
   // A walk from the root never passes more internal nodes than the tree can hold.
   static constexpr int kMaxDepth = kNodeCount / 2;
   // up_ holds the parent of each node, then the leaf of each symbol, then one slot that
@@ -79,7 +84,8 @@ class HuffmanModel {
   }
   // Completes Decode's counting when a node needs a move or the tree a rebuild, or undoes
   // it for a code that is not counted.
-  void FinishDecodeCount(const int16_t* path, int depth, bool rebuildDue, int symbol);
+  void FinishDecodeCount(const Shortcut& start, int16_t* path, int depth, bool rebuildDue,
+                         int symbol);
   // Update for the symbol at the end of path, the nodes from path[0] (the root) to
   // path[depth] not counted yet.
   void UpdateAlong(const int16_t* path, int depth);
@@ -99,7 +105,7 @@ class HuffmanModel {
   void PointAt(int link, int to);
 
   // The root's weight never passes kMaxWeight, so 16 bits hold every weight.
-  uint16_t weight_[kNodeCount];
+  uint16_t weight_[kIdleNode + 1];
   int16_t link_[kNodeCount];
   int16_t up_[kNodeCount + kSymbolCount + 1];
   int nextFree_;
@@ -115,18 +121,18 @@ template <typename Refill>
   if (shortcutReach_ < 0) BuildShortcuts();
   const Shortcut& start = shortcuts_[bits.bits >> (64 - kShortcutBits)];
   bits.Skip(start.bits);
-  int16_t path[kMaxDepth + 1];
-  for (int i = 0; i <= kShortcutBits; ++i) path[i] = start.path[i];
   const bool rebuildDue = weight_[kRoot] == kMaxWeight;
-  int depth = start.bits;
   uint32_t moves = 0;
-  for (int i = 1; i <= depth; ++i) CountOnPath(path[i], &moves);
+  for (int i = 1; i <= kShortcutBits; ++i) CountOnPath(start.path[i], &moves);
+  // The shortcut's part of the path is only copied in when the slow way needs it.
+  int16_t path[kMaxDepth + 1];
+  int depth = start.bits;
   int node = start.node;
   int link;
   while ((link = link_[node]) >= 0) {
     if (depth == kMaxDepth) {
       window = bits;
-      FinishDecodeCount(path, depth, false, -1);
+      FinishDecodeCount(start, path, depth, false, -1);
       return -1;
     }
     if (bits.count == 0) refill(bits);
@@ -139,7 +145,7 @@ template <typename Refill>
   if ((moves | static_cast<uint32_t>(rebuildDue) | static_cast<uint32_t>(symbol >> 8)) == 0) {
     ++weight_[kRoot];
   } else {
-    FinishDecodeCount(path, depth, rebuildDue, symbol);
+    FinishDecodeCount(start, path, depth, rebuildDue, symbol);
   }
   return symbol;
 }
