@@ -1,5 +1,7 @@
 // Encode and decode speed of each compressed kind on text and on binary data, with
-// `gzip -d` of the same data timed in the same run as the yardstick for decoding.
+// `gzip -d` of the same data timed in the same run as the yardstick for decoding. The
+// Huffman reader and writer are also timed in memory against their earlier version
+// (huffman_before.cpp), interleaved run by run.
 // Times are CPU time (user + system) of this process or of the gzip child, so that other
 // work on a shared machine does not skew the comparison; the wall time is shown too.
 //
@@ -9,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +25,7 @@
 
 #include "formats/compressed_file.h"
 #include "formats/decompress.h"
+#include "huffman_before.h"
 
 namespace {
 
@@ -148,6 +152,71 @@ double Mbps(size_t bytes, double seconds) {
   return static_cast<double>(bytes) / seconds / 1e6;
 }
 
+// Best-of-runs CPU time of the current Huffman reader and writer against the earlier ones on
+// the same data, in memory, the two alternating so that both see the same machine load.
+// Returns false when a result differs from the data or from the earlier stream.
+bool CompareHuffmanWithBefore(const char* set, const Bytes& data, const std::string& dir,
+                              int runs) {
+  const std::string nowPath = dir + "/now.huf";
+  const std::string beforePath = dir + "/before.huf";
+  Timing encodeNow;
+  Timing encodeBefore;
+  Timing decodeNow;
+  Timing decodeBefore;
+  bool ok = true;
+  for (int run = 0; run < runs && ok; ++run) {
+    ok = Measure(1, &encodeNow, [&](double*) {
+      auto file = perimo::CreateCompressedFile(std::string(), perimo::kHuffman);
+      const int fd = ::open(nowPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+      return fd >= 0 && file->Create(fd) && file->Write(data.data(), data.size()) && file->Close();
+    });
+    ok = ok && Measure(1, &encodeBefore, [&](double*) {
+           const int fd =
+               ::open(beforePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+           const bool written =
+               fd >= 0 && perimo::bench::EncodeHuffmanBefore(data.data(), data.size(), fd);
+           if (fd >= 0) ::close(fd);
+           return written;
+         });
+  }
+  const Bytes image = ReadBytes(nowPath);
+  const Bytes before = ReadBytes(beforePath);
+  if (!ok || image.size() < perimo::kHeaderSize ||
+      !std::equal(image.begin() + perimo::kHeaderSize, image.end(), before.begin(), before.end())) {
+    std::printf("%-7s Huffman writer differs from before\n", set);
+    return false;
+  }
+  Bytes out(data.size());
+  for (int run = 0; run < runs && ok; ++run) {
+    ok = Measure(1, &decodeNow, [&](double*) {
+      auto file = perimo::CreateCompressedFile(std::string(), perimo::kHuffman);
+      return file->OpenMemory(image.data(), image.size()) &&
+             file->Read(out.data(), out.size()) == data.size() && out == data;
+    });
+    ok = ok && Measure(1, &decodeBefore, [&](double*) {
+           return perimo::bench::DecodeHuffmanBefore(image.data() + perimo::kHeaderSize,
+                                                     image.size() - perimo::kHeaderSize, out.data(),
+                                                     out.size()) == data.size() &&
+                  out == data;
+         });
+  }
+  std::filesystem::remove(nowPath);
+  std::filesystem::remove(beforePath);
+  if (!ok) {
+    std::printf("%-7s Huffman reader FAILED\n", set);
+    return false;
+  }
+  constexpr double kGoal = 1.7;
+  const double readGain = decodeBefore.cpu / decodeNow.cpu;
+  std::printf("%-7s Huffman reader  now %6.1f, before %6.1f MB/s: %.2fx (goal %.2fx %s)\n", set,
+              Mbps(data.size(), decodeNow.cpu), Mbps(data.size(), decodeBefore.cpu), readGain,
+              kGoal, readGain >= kGoal ? "met" : "MISSED");
+  std::printf("%-7s Huffman writer  now %6.1f, before %6.1f MB/s: %.2fx\n", set,
+              Mbps(data.size(), encodeNow.cpu), Mbps(data.size(), encodeBefore.cpu),
+              encodeBefore.cpu / encodeNow.cpu);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -226,6 +295,7 @@ int main(int argc, char** argv) {
                   share >= k.goal ? "met" : "MISSED");
       std::filesystem::remove(packed);
     }
+    if (!CompareHuffmanWithBefore(set, data, dir, runs)) ++failures;
     std::filesystem::remove(plain);
     std::filesystem::remove(gz);
     std::filesystem::remove(out);

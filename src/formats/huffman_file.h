@@ -17,8 +17,6 @@ class CHuffmanFile final : public CCompressedFile {
   void EndStream() override;
 
  private:
-  void SendCode(int symbol);
-
   HuffmanModel model_;
   bool ended_ = false;
 };

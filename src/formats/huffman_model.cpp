@@ -6,20 +6,19 @@ namespace perimo {
 
 void HuffmanModel::Reset() {
   std::memset(weight_, 0, sizeof weight_);
-  std::memset(parent_, 0, sizeof parent_);
   std::memset(link_, 0, sizeof link_);
-  for (int16_t& node : leaf_) node = -1;
+  std::memset(up_, 0, sizeof up_);
+  for (int symbol = 0; symbol < kSymbolCount; ++symbol) up_[kLeafOf + symbol] = -1;
+  weight_[kIdleNode - 1] = 0xFFFF;
   weight_[kRoot] = 2;
-  parent_[kRoot] = -1;
+  up_[kRoot] = -1;
   link_[kRoot] = 1;
   weight_[1] = 1;
-  parent_[1] = kRoot;
   link_[1] = ~kEndCode;
   weight_[2] = 1;
-  parent_[2] = kRoot;
   link_[2] = ~kEscapeCode;
-  leaf_[kEndCode] = 1;
-  leaf_[kEscapeCode] = 2;
+  up_[kLeafOf + kEndCode] = 1;
+  up_[kLeafOf + kEscapeCode] = 2;
   nextFree_ = 3;
   shortcutReach_ = -1;
 }
@@ -33,81 +32,127 @@ bool HuffmanModel::Add(int byte) {
   const int fresh = nextFree_ + 1;
   weight_[copy] = weight_[lightest];
   link_[copy] = link_[lightest];
-  parent_[copy] = static_cast<int16_t>(lightest);
-  leaf_[~link_[copy]] = static_cast<int16_t>(copy);
+  up_[copy] = static_cast<int16_t>(lightest);
+  up_[kLeafOf + ~link_[copy]] = static_cast<int16_t>(copy);
   weight_[fresh] = 0;
   link_[fresh] = static_cast<int16_t>(~byte);
-  parent_[fresh] = static_cast<int16_t>(lightest);
-  leaf_[byte] = static_cast<int16_t>(fresh);
+  up_[fresh] = static_cast<int16_t>(lightest);
+  up_[kLeafOf + byte] = static_cast<int16_t>(fresh);
   link_[lightest] = static_cast<int16_t>(copy);
   nextFree_ += 2;
   return true;
 }
 
+// Points the leaf table, or the children's parent links, of what a node holds at `to`.
+inline void HuffmanModel::PointAt(int link, int to) {
+  const bool leaf = link < 0;
+  up_[leaf ? kLeafOf + ~link : link] = static_cast<int16_t>(to);
+  up_[leaf ? kSpareUp : link + 1] = static_cast<int16_t>(to);
+}
+
+// Exchanges the contents of two nodes of equal weight; each position keeps its parent.
+inline void HuffmanModel::Swap(int i, int j) {
+  Touch(i < j ? i : j);
+  const int atI = link_[i];
+  const int atJ = link_[j];
+  link_[i] = static_cast<int16_t>(atJ);
+  link_[j] = static_cast<int16_t>(atI);
+  PointAt(atI, j);
+  PointAt(atJ, i);
+}
+
+inline int HuffmanModel::Promote(int node) {
+  const uint32_t weight = weight_[node];
+  int at = node;
+  if (node > 1 && weight_[node - 1] <= weight) {
+    at = RunStart(node, weight);
+    Swap(node, at);
+  }
+  weight_[at] = static_cast<uint16_t>(weight + 1);
+  return at;
+}
+
+// The first node of the run of nodes of node's weight: node's contents move there, where
+// they then outweigh the rest of the run and stay below the node before it. Weights never
+// increase along the nodes, so the run is the nodes of that weight just before node.
+int HuffmanModel::RunStart(int node, uint32_t weight) const {
+  int start = node;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Four weights at a time, the one nearest node in the top 16 bits; the highest bit that
+  // differs from the run's weight marks where the run begins.
+  const uint64_t pattern = weight * 0x0001000100010001ull;
+  while (start >= 5) {
+    uint64_t four;
+    std::memcpy(&four, &weight_[start - 4], sizeof four);
+    const uint64_t differ = four ^ pattern;
+    if (differ != 0) return start - 3 + ((63 - __builtin_clzll(differ)) >> 4);
+    start -= 4;
+  }
+#endif
+  while (start > 1 && weight_[start - 1] <= weight) --start;
+  return start;
+}
+
 void HuffmanModel::Update(int symbol) {
   if (weight_[kRoot] == kMaxWeight) Rebuild();
-  Climb(leaf_[symbol]);
+  Climb(up_[kLeafOf + symbol]);
+}
+
+void HuffmanModel::FinishDecodeCount(const Shortcut& start, int16_t* path, int depth,
+                                     bool rebuildDue, int symbol) {
+  for (int i = 0; i <= start.bits; ++i) path[i] = start.path[i];
+  const bool byte = symbol >= 0 && symbol <= 255;
+  if (rebuildDue || !byte) {
+    for (int i = 1; i <= depth; ++i) --weight_[path[i]];
+    if (byte) Update(symbol);
+    return;
+  }
+  // The walk counted every node on the path. Below the lowest node that must move, those
+  // counts stand. From there the update climbs the parent links of where the contents
+  // went; the walked nodes it leaves behind are lighter than the node it has reached, so
+  // they cannot be above it and their counts are taken back, until the climb meets the
+  // walked path again. Above that node the walk's counts stand as well, and whether a
+  // walked node must move can still be told from the weights: nothing the climb changed
+  // lies before a node as heavy.
+  int i = depth;
+  for (;;) {
+    while (i > 0 && weight_[path[i] - 1] + 1u > weight_[path[i]]) --i;
+    if (i == 0) break;
+    const int from = path[i--];
+    --weight_[from];
+    int node = up_[Promote(from)];
+    while (path[i] != node) {
+      const uint32_t counted = weight_[node] + 1u;
+      while (i > 0 && path[i] != node && weight_[path[i]] <= counted) {
+        --weight_[path[i]];
+        --i;
+      }
+      if (path[i] == node) break;
+      node = up_[Promote(node)];
+    }
+  }
+  ++weight_[kRoot];
+}
+
+void HuffmanModel::UpdateAlong(const int16_t* path, int depth) {
+  if (weight_[kRoot] == kMaxWeight) {
+    Update(SymbolOf(path[depth]));
+    return;
+  }
+  for (int i = depth; i > 0; --i) {
+    const int node = path[i];
+    const int at = Promote(node);
+    if (at != node) {
+      Climb(up_[at]);
+      return;
+    }
+  }
+  ++weight_[kRoot];
 }
 
 void HuffmanModel::Climb(int node) {
-  while (node >= 0) {
-    const uint32_t weight = ++weight_[node];
-    if (node > 1 && weight_[node - 1] < weight) {
-      const int leader = RunLeader(node, weight);
-      Swap(node, leader);
-      node = leader;
-    }
-    node = parent_[node];
-  }
-}
-
-int HuffmanModel::RunLeader(int node, uint32_t weight) const {
-  // Weights never increase along the nodes: gallop back from node - 1, which is lighter,
-  // until a node that is not, then halve the last gap. Runs are mostly short.
-  int lighter = node - 1;
-  int step = 1;
-  int first = 1;
-  while (lighter - step >= 1) {
-    if (weight_[lighter - step] >= weight) {
-      first = lighter - step + 1;
-      break;
-    }
-    lighter -= step;
-    step *= 2;
-  }
-  // The leader is in [first, lighter].
-  const uint32_t* at = weight_ + first;
-  int length = lighter - first + 1;
-  while (length > 1) {
-    const int half = length / 2;
-    at += at[half - 1] < weight ? 0 : half;
-    length -= half;
-  }
-  return static_cast<int>(at - weight_);
-}
-
-// Points the leaf table, or the children's parent links, of what node `from` holds at `to`.
-void HuffmanModel::PointAt(int from, int to) {
-  const int link = link_[from];
-  if (link < 0) {
-    leaf_[~link] = static_cast<int16_t>(to);
-  } else {
-    parent_[link] = static_cast<int16_t>(to);
-    parent_[link + 1] = static_cast<int16_t>(to);
-  }
-}
-
-// Exchanges weight and contents; each position keeps its parent.
-void HuffmanModel::Swap(int i, int j) {
-  Touch(i < j ? i : j);
-  PointAt(i, j);
-  PointAt(j, i);
-  const uint32_t weight = weight_[i];
-  weight_[i] = weight_[j];
-  weight_[j] = weight;
-  const int16_t link = link_[i];
-  link_[i] = link_[j];
-  link_[j] = link;
+  while (node > kRoot) node = up_[Promote(node)];
+  if (node == kRoot) ++weight_[kRoot];
 }
 
 void HuffmanModel::Rebuild() {
@@ -117,7 +162,7 @@ void HuffmanModel::Rebuild() {
   int j = count - 1;
   for (int i = count - 1; i >= kRoot; --i) {
     if (link_[i] < 0) {
-      weight_[j] = (weight_[i] + 1) / 2;
+      weight_[j] = static_cast<uint16_t>((weight_[i] + 1) / 2);
       link_[j] = link_[i];
       --j;
     }
@@ -130,31 +175,31 @@ void HuffmanModel::Rebuild() {
     --k;
     std::memmove(&weight_[j], &weight_[j + 1], sizeof weight_[0] * (k - j));
     std::memmove(&link_[j], &link_[j + 1], sizeof link_[0] * (k - j));
-    weight_[k] = weight;
+    weight_[k] = static_cast<uint16_t>(weight);
     link_[k] = static_cast<int16_t>(i);
   }
-  for (int i = count - 1; i >= kRoot; --i) {
-    if (link_[i] < 0) {
-      leaf_[~link_[i]] = static_cast<int16_t>(i);
-    } else {
-      parent_[link_[i]] = static_cast<int16_t>(i);
-      parent_[link_[i] + 1] = static_cast<int16_t>(i);
-    }
+  for (int i = count - 1; i > kRoot; --i) {
+    PointAt(link_[i], i);
   }
-  parent_[kRoot] = -1;
+  PointAt(link_[kRoot], kRoot);
+  up_[kRoot] = -1;
 }
 
 void HuffmanModel::BuildShortcuts() {
   int reach = kRoot;
   for (int prefix = 0; prefix < (1 << kShortcutBits); ++prefix) {
+    Shortcut& shortcut = shortcuts_[prefix];
     int node = kRoot;
     int bits = 0;
+    for (int16_t& passed : shortcut.path) passed = kIdleNode;
+    shortcut.path[0] = kRoot;
     while (bits < kShortcutBits && link_[node] >= 0) {
       if (node > reach) reach = node;
       node = link_[node] + ((prefix >> (kShortcutBits - 1 - bits)) & 1);
-      ++bits;
+      shortcut.path[++bits] = static_cast<int16_t>(node);
     }
-    shortcuts_[prefix] = Shortcut{static_cast<int16_t>(node), static_cast<int16_t>(bits)};
+    shortcut.node = static_cast<int16_t>(node);
+    shortcut.bits = static_cast<int16_t>(bits);
   }
   shortcutReach_ = reach;
 }

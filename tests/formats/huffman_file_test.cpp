@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "formats/compressed_file.h"
 #include "formats/format_test_support.h"
 #include "formats/huffman_model.h"
+#include "formats/huffman_reference.h"
 
 namespace perimo::test {
 namespace {
@@ -113,6 +117,107 @@ TEST(HuffmanFile, EndCodeBeforeOriginalSizeStopsShort) {
   const Expanded out = Expand(kHuffman, ImageOf(kHuffman, 10, {0x00}), 64);
   EXPECT_TRUE(out.data.empty());
   EXPECT_FALSE(out.corrupt);
+}
+
+// Inputs that drive the tree through its corners: no symbol at all, a full tree, the weight
+// limit hit by one symbol, a tree as deep as the weights allow, and many rebuilds.
+struct Sample {
+  const char* name;
+  Bytes data;
+};
+
+const std::vector<Sample>& Samples() {
+  static const std::vector<Sample> samples = {
+      {"empty", {}},
+      {"one byte", FromString("x")},
+      {"byte 0xFF", Bytes{0xFF}},
+      {"every byte value up, down and up again",
+       [] {
+         Bytes b;
+         for (int i = 0; i < 256; ++i) b.push_back(static_cast<uint8_t>(i));
+         for (int i = 255; i >= 0; --i) b.push_back(static_cast<uint8_t>(i));
+         for (int i = 0; i < 256; ++i) b.push_back(static_cast<uint8_t>(i));
+         return b;
+       }()},
+      // 32766 updates bring the root to the limit; the next one rebuilds first.
+      {"one symbol up to the limit", Bytes(32766, 'a')},
+      {"one symbol just past the limit", Bytes(32767, 'a')},
+      {"one symbol through several rebuilds", Bytes(100000, 0)},
+      {"Fibonacci weights (deepest tree)",
+       [] {
+         Bytes b;
+         uint32_t a = 1;
+         uint32_t c = 1;
+         for (int symbol = 0; symbol < 24; ++symbol) {
+           b.insert(b.end(), a, static_cast<uint8_t>(symbol * 11));
+           const uint32_t next = a + c;
+           a = c;
+           c = next;
+         }
+         std::shuffle(b.begin(), b.end(), std::mt19937(4));
+         return b;
+       }()},
+      {"text", TextData(200000, 9)},
+      {"binary", BinaryData(200000, 10)},
+      {"random", RandomData(120000, 11)},
+  };
+  return samples;
+}
+
+TEST(HuffmanFile, WriterMatchesPlainCoderBitForBit) {
+  for (const Sample& sample : Samples()) {
+    SCOPED_TRACE(sample.name);
+    const Bytes image = Compress(kHuffman, sample.data);
+    EXPECT_TRUE(StreamOf(image) == ReferenceHuffman::Encode(sample.data));
+  }
+}
+
+TEST(HuffmanFile, ReaderExpandsPlainCoderStreams) {
+  for (const Sample& sample : Samples()) {
+    SCOPED_TRACE(sample.name);
+    const Bytes image = ImageOf(kHuffman, static_cast<uint32_t>(sample.data.size()),
+                                ReferenceHuffman::Encode(sample.data));
+    for (size_t readSize : {size_t{13}, sample.data.size() + 1}) {
+      SCOPED_TRACE(readSize);
+      const Expanded out = Expand(kHuffman, image, readSize);
+      EXPECT_FALSE(out.corrupt);
+      EXPECT_TRUE(out.data == sample.data);
+    }
+  }
+}
+
+// Damaged streams: the reader must decode exactly what the plain coder decodes, up to the
+// same point, and find the same fault.
+TEST(HuffmanFile, ReaderAgreesWithPlainCoderOnDamagedStreams) {
+  std::mt19937 random(12);
+  const Bytes sources[] = {TextData(6000, 13), BinaryData(6000, 14), RandomData(3000, 15)};
+  constexpr size_t kLimit = 20000;
+  for (int round = 0; round < 300; ++round) {
+    Bytes stream = ReferenceHuffman::Encode(sources[round % 3]);
+    switch (round % 4) {
+      case 0:  // cut short
+        stream.resize(random() % stream.size());
+        break;
+      case 1:  // a few flipped bits
+        for (int i = 0; i < 3; ++i) stream[random() % stream.size()] ^= 1 << (random() % 8);
+        break;
+      case 2:  // noise after a good start
+        for (size_t i = random() % stream.size(); i < stream.size(); ++i) {
+          stream[i] = static_cast<uint8_t>(random());
+        }
+        break;
+      default:  // noise only
+        for (uint8_t& byte : stream) byte = static_cast<uint8_t>(random());
+        stream.resize(random() % 64);
+        break;
+    }
+    SCOPED_TRACE(round);
+    const ReferenceHuffman::Decoded expected = ReferenceHuffman::Decode(stream, kLimit);
+    // In one read: a reader stops for good after the read that found a fault.
+    const Expanded out = Expand(kHuffman, ImageOf(kHuffman, kLimit, stream), kLimit);
+    ASSERT_TRUE(out.data == expected.data);
+    EXPECT_EQ(out.corrupt, expected.corrupt || expected.pastEnd);
+  }
 }
 
 }  // namespace
