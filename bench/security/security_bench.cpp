@@ -101,8 +101,8 @@ void CompareWithSha1sum(std::mt19937& rng) {
 
 int main() {
   const perimo::CpuFeatures& cpu = perimo::DetectedCpuFeatures();
-  std::printf("processor: AES-NI %s, SHA-NI %s\n", cpu.aesNi ? "yes" : "no",
-              cpu.shaNi ? "yes" : "no");
+  std::printf("processor: AES instructions %s, SHA-1 instructions %s\n", cpu.aes ? "yes" : "no",
+              cpu.sha1 ? "yes" : "no");
 
   std::mt19937 rng(1);
   uint8_t key[16];

@@ -1,11 +1,11 @@
-#include "security/aes_ni.h"
+#include "security/aes_instructions.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 
 #define PERIMO_AES_TARGET __attribute__((target("aes,sse4.1")))
 
-namespace perimo::aesni {
+namespace perimo::aeshw {
 namespace {
 
 // Eight blocks in flight hide the latency of the round instruction.
@@ -89,14 +89,6 @@ void DecryptEcb(const uint8_t (*roundKeys)[16], int rounds, const uint8_t* in, u
   Dispatch<false>(roundKeys, rounds, in, out, blocks);
 }
 
-}  // namespace perimo::aesni
-
-#else
-
-namespace perimo::aesni {
-// Never called: UseAesNi() is false on other processors.
-void EncryptEcb(const uint8_t (*)[16], int, const uint8_t*, uint8_t*, size_t) {}
-void DecryptEcb(const uint8_t (*)[16], int, const uint8_t*, uint8_t*, size_t) {}
-}  // namespace perimo::aesni
+}  // namespace perimo::aeshw
 
 #endif

@@ -5,16 +5,17 @@
 namespace perimo {
 
 struct CpuFeatures {
-  bool aesNi = false;  // AES-NI with SSE4.1
-  bool shaNi = false;  // SHA extensions with SSSE3 and SSE4.1
+  bool aes = false;   // x86: AES-NI with SSE4.1; 64-bit ARM: the ARMv8 AES instructions
+  bool sha1 = false;  // x86: SHA extensions with SSSE3 and SSE4.1; 64-bit ARM: ARMv8 SHA-1
 };
 
-// What this processor offers.
+// What this processor offers; none when PERIMO_NO_CRYPTO_INSTRUCTIONS is set in the
+// environment (a machine whose instructions misbehave, and runs of the portable code).
 const CpuFeatures& DetectedCpuFeatures();
 
 // What the code may use now: the detected features unless acceleration was switched off.
-bool UseAesNi();
-bool UseShaNi();
+bool UseAesInstructions();
+bool UseSha1Instructions();
 
 // Off: every later call takes the portable path (for tests and benchmarks).
 void SetCryptoAccelerationEnabled(bool enabled);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "security/aes_ni.h"
+#include "security/aes_instructions.h"
 #include "security/cpu_features.h"
 #include "security/rijndael_tables.h"
 
@@ -115,7 +115,7 @@ RijndaelStatus CRijndael::MakeKey(const uint8_t* key, const uint8_t* chain, int 
 }
 
 bool CRijndael::HardwareCapable() const {
-  return blockSize_ == 16 && UseAesNi();
+  return blockSize_ == 16 && UseAesInstructions();
 }
 
 namespace {
@@ -203,7 +203,7 @@ void CRijndael::DecryptWords(const uint8_t* in, uint8_t* out) const {
 RijndaelStatus CRijndael::EncryptBlock(const uint8_t* in, uint8_t* out) const {
   if (!keyed_) return RijndaelStatus::kNotInitialized;
   if (HardwareCapable()) {
-    aesni::EncryptEcb(hwEncryptKey_, rounds_, in, out, 1);
+    aeshw::EncryptEcb(hwEncryptKey_, rounds_, in, out, 1);
   } else {
     EncryptWords(in, out);
   }
@@ -213,7 +213,7 @@ RijndaelStatus CRijndael::EncryptBlock(const uint8_t* in, uint8_t* out) const {
 RijndaelStatus CRijndael::DecryptBlock(const uint8_t* in, uint8_t* out) const {
   if (!keyed_) return RijndaelStatus::kNotInitialized;
   if (HardwareCapable()) {
-    aesni::DecryptEcb(hwDecryptKey_, rounds_, in, out, 1);
+    aeshw::DecryptEcb(hwDecryptKey_, rounds_, in, out, 1);
   } else {
     DecryptWords(in, out);
   }
@@ -230,7 +230,7 @@ RijndaelStatus CRijndael::EncryptEcb(const uint8_t* in, uint8_t* out, size_t n) 
   if (const RijndaelStatus s = CheckBuffer(n); s != RijndaelStatus::kOk) return s;
   const size_t block = static_cast<size_t>(blockSize_);
   if (HardwareCapable()) {
-    aesni::EncryptEcb(hwEncryptKey_, rounds_, in, out, n / block);
+    aeshw::EncryptEcb(hwEncryptKey_, rounds_, in, out, n / block);
   } else {
     for (size_t i = 0; i < n; i += block) EncryptWords(in + i, out + i);
   }
@@ -241,7 +241,7 @@ RijndaelStatus CRijndael::DecryptEcb(const uint8_t* in, uint8_t* out, size_t n) 
   if (const RijndaelStatus s = CheckBuffer(n); s != RijndaelStatus::kOk) return s;
   const size_t block = static_cast<size_t>(blockSize_);
   if (HardwareCapable()) {
-    aesni::DecryptEcb(hwDecryptKey_, rounds_, in, out, n / block);
+    aeshw::DecryptEcb(hwDecryptKey_, rounds_, in, out, n / block);
   } else {
     for (size_t i = 0; i < n; i += block) DecryptWords(in + i, out + i);
   }

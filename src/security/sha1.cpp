@@ -20,8 +20,8 @@ constexpr uint32_t Rotl(uint32_t x, int n) {
 
 void Compress(uint32_t state[5], const uint8_t* data, size_t blocks) {
   if (blocks == 0) return;
-  if (UseShaNi()) {
-    sha1::CompressShaNi(state, data, blocks);
+  if (UseSha1Instructions()) {
+    sha1::CompressAccelerated(state, data, blocks);
   } else {
     sha1::CompressPortable(state, data, blocks);
   }

@@ -39,9 +39,17 @@ class CSHA1 {
 };
 
 namespace sha1 {
-// The compression function over whole 64-byte blocks, portable and with SHA instructions.
+// The compression function over whole 64-byte blocks, portable and with the processor's SHA-1
+// instructions (the SHA extensions on x86, the ARMv8 crypto extensions on 64-bit ARM).
 void CompressPortable(uint32_t state[5], const uint8_t* data, size_t blocks);
-void CompressShaNi(uint32_t state[5], const uint8_t* data, size_t blocks);
+#if defined(__x86_64__) || defined(__i386__) || defined(__aarch64__)
+void CompressAccelerated(uint32_t state[5], const uint8_t* data, size_t blocks);
+#else
+// Never called: UseSha1Instructions() is false on other processors.
+inline void CompressAccelerated(uint32_t state[5], const uint8_t* data, size_t blocks) {
+  CompressPortable(state, data, blocks);
+}
+#endif
 }  // namespace sha1
 
 }  // namespace perimo

@@ -49,7 +49,7 @@ inline PERIMO_SHA_TARGET void AllGroups(Lanes& s, std::integer_sequence<int, G..
 
 }  // namespace
 
-PERIMO_SHA_TARGET void CompressShaNi(uint32_t state[5], const uint8_t* data, size_t blocks) {
+PERIMO_SHA_TARGET void CompressAccelerated(uint32_t state[5], const uint8_t* data, size_t blocks) {
   const __m128i byteSwap = _mm_set_epi64x(0x0001020304050607LL, 0x08090a0b0c0d0e0fLL);
   Lanes s;
   s.abcd = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0x1B);
@@ -71,15 +71,6 @@ PERIMO_SHA_TARGET void CompressShaNi(uint32_t state[5], const uint8_t* data, siz
   state[4] = static_cast<uint32_t>(_mm_extract_epi32(e0, 3));
 }
 
-}  // namespace perimo::sha1
-
-#else
-
-namespace perimo::sha1 {
-// Never called: UseShaNi() is false on other processors.
-void CompressShaNi(uint32_t state[5], const uint8_t* data, size_t blocks) {
-  CompressPortable(state, data, blocks);
-}
 }  // namespace perimo::sha1
 
 #endif
