@@ -204,6 +204,31 @@ TEST_F(PerimoWsSerialTest, PutsCompressedWhereItPaysAndTheContentComesBack) {
   EXPECT_EQ(ReadFile(agent->Path("plain.txt")), large);
 }
 
+// Listings page by page, digests one at a time and sends: what sync does over the line.
+TEST_F(PerimoWsSerialTest, SyncAndListingsOverTheLine) {
+  AgentOptions options;
+  options.files = {{"Proj/stale.txt", "stale"}, {"Proj/Sub/keep.scr", "old"}};
+  Boot(options);
+  const fs::path src = local / "proj";
+  fs::create_directories(src / "Sub");
+  for (int i = 0; i < 12; ++i) WriteFile(src / ("f" + std::to_string(i) + ".scr"), Noise(700, i));
+  WriteFile(src / "Sub" / "keep.scr", "new");
+  WsRun run = OnLine({"sync", "--delete", src.string(), "C:\\Proj"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("13 sent, 0 skipped, 1 deleted"), std::string::npos) << run.out;
+  EXPECT_EQ(ReadFile(agent->Path("Proj/Sub/keep.scr")), "new");
+  EXPECT_FALSE(fs::exists(agent->Path("Proj/stale.txt")));
+
+  WriteFile(src / "f5.scr", "touched");
+  run = OnLine({"sync", src.string(), "C:\\Proj"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("1 sent, 12 skipped"), std::string::npos) << run.out;
+  run = OnLine({"ls", "C:\\Proj"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("Sub\\"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("  f11.scr"), std::string::npos) << run.out;
+}
+
 TEST_F(PerimoWsSerialTest, ALockedAgentTakesTheLoginOnTheClearLine) {
   const UserList users{{u"Alice", u"Secret1", {1, 1, 1, 1, 1}}};
   const auto bytes = SerializeUsersFile(users, true);
