@@ -236,7 +236,7 @@ TEST_F(PerimoWsTest, UsageErrorsExitWithTwo) {
   const std::vector<std::vector<std::string>> cases = {
       {"put", "only-one"},
       {"--host", "127.0.0.1:99999", "info"},
-      {"--serial", "/dev/null", "info"},
+      {"--serial", "/dev/null", "--baud", "0", "info"},
       {"--hosts", "/nonexistent", "info"},
       {"--timeout", "0", "info"},
       {"runtime", "post", "1", "2", "x"},

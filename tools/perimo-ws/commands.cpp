@@ -194,29 +194,57 @@ int CompressionKind(const std::string& name) {
   if (name == "huffman") return 0;
   if (name == "lzss") return 1;
   if (name == "lzw") return 2;
-  return -1;  // none, and auto on TCP (the link is faster than any of the coders)
+  return -1;
+}
+
+// Compresses local into the folder as the given kind; the compressed file keeps the local
+// file's times and mode, which the agent gives the expanded file.
+Error CompressInto(const std::string& local, const std::string& path, int kind) {
+  const std::string error = pack::Compress(local, path, kind);
+  if (!error.empty()) return Fail(Outcome::kFailed, error);
+  struct stat st {};
+  if (stat(local.c_str(), &st) == 0) {
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+    chmod(path.c_str(), st.st_mode & 07777);
+  }
+  return Ok();
+}
+
+// auto on a serial line: the coder that shrinks the file most, when it saves at least a
+// sixteenth of the bytes; on TCP never (the link is faster than any of the coders).
+Error ChooseCompression(Context& cx, const std::string& local, Compressed& compressed, int& kind) {
+  kind = CompressionKind(cx.command.compress);
+  const bool automatic = cx.command.compress == "auto";
+  if (kind < 0 && !(automatic && cx.session.serial())) return Ok();
+  std::string pattern = (fs::temp_directory_path() / "perimo-ws-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) return Fail(Outcome::kFailed, "cannot make a temporary folder");
+  compressed.folder = pattern;
+  if (!automatic) {
+    compressed.path = pattern + "/data";
+    return CompressInto(local, compressed.path, kind);
+  }
+  std::error_code ec;
+  const uint64_t original = fs::file_size(local, ec);
+  uint64_t best = original - original / 16;
+  for (int candidate : {1, 2, 0}) {
+    const std::string path = pattern + "/data" + std::to_string(candidate);
+    if (CompressInto(local, path, candidate)) continue;
+    const uint64_t size = fs::file_size(path, ec);
+    if (!ec && size < best) {
+      best = size;
+      kind = candidate;
+      compressed.path = path;
+    }
+  }
+  return Ok();
 }
 
 Error PutOne(Context& cx, const std::string& local, const std::string& remote, json& files) {
-  const int kind = CompressionKind(cx.command.compress);
   Compressed compressed;
-  std::string source = local;
-  if (kind >= 0) {
-    std::string pattern = (fs::temp_directory_path() / "perimo-ws-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) return Fail(Outcome::kFailed, "cannot make a temporary folder");
-    compressed.folder = pattern;
-    compressed.path = pattern + "/data";
-    const std::string error = pack::Compress(local, compressed.path, kind);
-    if (!error.empty()) return Fail(Outcome::kFailed, error);
-    // The agent gives the expanded file the times and attributes sent at the end.
-    struct stat st {};
-    if (stat(local.c_str(), &st) == 0) {
-      const timespec times[2] = {st.st_atim, st.st_mtim};
-      utimensat(AT_FDCWD, compressed.path.c_str(), times, 0);
-      chmod(compressed.path.c_str(), st.st_mode & 07777);
-    }
-    source = compressed.path;
-  }
+  int kind = -1;
+  if (Error e = ChooseCompression(cx, local, compressed, kind)) return e;
+  const std::string source = kind >= 0 ? compressed.path : local;
   std::error_code ec;
   const uint64_t size = fs::file_size(source, ec);
   std::shared_ptr<TransferBar> bar;
@@ -227,7 +255,11 @@ Error PutOne(Context& cx, const std::string& local, const std::string& remote, j
   if (Error e = PutFile(cx.session, source, remote, options)) return e;
   bar->Finish();
   const uint64_t original = fs::file_size(local, ec);
-  files.push_back({{"local", local}, {"remote", remote}, {"bytes", original}, {"sent", size}});
+  files.push_back({{"local", local},
+                   {"remote", remote},
+                   {"bytes", original},
+                   {"sent", size},
+                   {"compression", kind >= 0 ? pack::KindName(kind) : "none"}});
   cx.out.text += local + " -> " + remote + " (" + HumanBytes(static_cast<double>(original));
   if (kind >= 0) cx.out.text += ", " + HumanBytes(static_cast<double>(size)) + " sent";
   cx.out.text += ")\n";
@@ -467,9 +499,15 @@ Error UpgradeCommand(Context& cx, const ConnectOptions& connect) {
   bool started = false;
   if (Error e = Upgrade(cx.session, started)) return e;
   if (!started) return Fail(Outcome::kFailed, "the agent could not start its upgrade program");
-  // The old agent closes the connection as it ends; the new one answers a fresh session.
-  cx.session.link().WaitClosed(std::max(connect.timeoutMs, 10000));
-  cx.session.Close();
+  // The old agent closes the connection as it ends; the new one answers a fresh session. A
+  // serial line shows no end: the old agent is given the time its hand-over takes.
+  if (cx.session.serial()) {
+    cx.session.Close();
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+  } else {
+    cx.session.link().WaitClosed(std::max(connect.timeoutMs, 10000));
+    cx.session.Close();
+  }
   const auto deadline = std::chrono::steady_clock::now() +
                         std::chrono::milliseconds(std::max(connect.timeoutMs, 60000));
   Error last;
@@ -495,7 +533,11 @@ Error UpgradeCommand(Context& cx, const ConnectOptions& connect) {
 int RunCommand(const Command& command, const ConnectOptions& connect, Output& output,
                std::string& error) {
   output.json["command"] = command.name + (command.action.empty() ? "" : " " + command.action);
-  output.json["host"] = connect.host + ":" + std::to_string(connect.port);
+  if (connect.serialDevice.empty()) {
+    output.json["host"] = connect.host + ":" + std::to_string(connect.port);
+  } else {
+    output.json["serial"] = connect.serialDevice;
+  }
   Session session;
   Error e;
   if (command.name == "runtime" && command.action == "post") {

@@ -47,9 +47,14 @@ int main(int argc, char** argv) {
   int baud = 19200, parallel = 4;
   double timeout = 30;
   bool json = false, narrow = false;
-  app.add_option("--host", hostText, "Agent address HOST[:PORT]")->capture_default_str();
-  app.add_option("--serial", serial, "Serial device of the agent's link");
-  app.add_option("--baud", baud, "Baud rate of the serial link")->capture_default_str();
+  auto* hostOption =
+      app.add_option("--host", hostText, "Agent address HOST[:PORT]")->capture_default_str();
+  auto* serialOption =
+      app.add_option("--serial", serial, "Serial device of the agent's link (instead of --host)")
+          ->excludes(hostOption);
+  app.add_option("--baud", baud, "Baud rate of the serial link, as the agent's SerialBaud")
+      ->check(CLI::Range(50, 4000000))
+      ->capture_default_str();
   app.add_option("--user", user, "User name when the agent's security is on");
   app.add_option("--password-file", passwordFile,
                  "File whose first line is the password (else $PERIMO_PASSWORD)");
@@ -61,7 +66,8 @@ int main(int argc, char** argv) {
   app.add_flag("--narrow", narrow, "Keep 8-bit request strings");
   app.add_option("--hosts", hostsFile,
                  "File of targets, one HOST[:PORT] a line (put, sync, runtime, info); the exit "
-                 "status is the largest of the targets'");
+                 "status is the largest of the targets'")
+      ->excludes(serialOption);
   app.add_option("--parallel", parallel, "Targets served at once with --hosts")
       ->check(CLI::Range(1, 256))
       ->capture_default_str();
@@ -83,7 +89,9 @@ int main(int argc, char** argv) {
   auto* put = app.add_subcommand("put", "Send a local file (or folder with -r)");
   positional(put, "paths", "LOCAL REMOTE")->required()->expected(2, 2);
   put->add_flag("-r,--recursive", c.recursive, "Send a folder");
-  put->add_option("--compress", c.compress, "none, lzss, lzw, huffman or auto (none on TCP)")
+  put->add_option("--compress", c.compress,
+                  "none, lzss, lzw, huffman or auto (on a serial line the smallest coder's output "
+                  "when it saves a sixteenth; none on TCP)")
       ->check(CLI::IsMember({"none", "lzss", "lzw", "huffman", "auto"}))
       ->capture_default_str();
   auto* rm = app.add_subcommand("rm", "Remove the files a wildcard path matches");
@@ -165,8 +173,9 @@ int main(int argc, char** argv) {
   if (!sub->get_subcommands().empty()) c.action = sub->get_subcommands().front()->get_name();
   c.progress = !json && isatty(STDERR_FILENO) == 1;
 
-  if (!serial.empty()) return Fatal(2, "--serial: the serial link is not available yet");
   workstation::ConnectOptions connect;
+  connect.serialDevice = serial;
+  connect.baud = baud;
   if (!workstation::ParseHostPort(hostText, connect.host, connect.port)) {
     return Fatal(2, "--host: not a HOST[:PORT]: " + hostText);
   }

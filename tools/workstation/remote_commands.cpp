@@ -1,15 +1,11 @@
 #include "workstation/remote_commands.h"
 
-#include <cstdlib>
-
 namespace perimo::workstation {
 namespace {
 
 constexpr uint8_t kAck = 0x06;
 // Pages of at most 1056 bytes: a listing of a million names is far beyond any target.
 constexpr size_t kMaxPages = 1u << 20;
-
-enum class PageForm { kName, kNameMark, kNameTime };
 
 Error Fields(Session& s, Bytes& frame, const std::vector<std::string>& fields) {
   for (size_t i = 0; i < fields.size(); ++i) {
@@ -34,25 +30,11 @@ Error List(Session& s, const Bytes& open, uint8_t pageCode, PageForm form, const
   if (Error e = s.CallAck(open, reply, what)) return e;
   for (size_t page = 0; page < kMaxPages; ++page) {
     if (Error e = s.CallAck(Frame(pageCode), reply, what)) return e;
-    if (reply.size() == 2 && reply[1] == 0) return Ok();
-    size_t at = 1;
-    while (at < reply.size()) {
-      ListEntry entry;
-      entry.name = s.ReadText(reply, at);
-      if (form == PageForm::kNameMark) {
-        const size_t lf = entry.name.rfind('\n');
-        if (lf != std::string::npos) {
-          entry.hasSubdirectories = entry.name.substr(lf + 1) == "1";
-          entry.name.resize(lf);
-        }
-      } else if (form == PageForm::kNameTime) {
-        if (at + 9 > reply.size()) return Fail(Outcome::kConnection, what + ": malformed page");
-        entry.fileTime = static_cast<uint64_t>(ReadU32(reply, at)) |
-                         static_cast<uint64_t>(ReadU32(reply, at + 4)) << 32;
-        at += 9;
-      }
-      out.push_back(std::move(entry));
+    bool last = false;
+    if (!ParsePage(reply, form, s.wide(), out, last)) {
+      return Fail(Outcome::kConnection, what + ": malformed page");
     }
+    if (last) return Ok();
   }
   return Fail(Outcome::kFailed, what + ": the listing does not end");
 }
@@ -89,21 +71,6 @@ Error StatusByte(Session& s, const Bytes& frame, const std::string& what, uint8_
   if (Error e = s.CallAck(frame, reply, what)) return e;
   status = reply.size() >= 2 ? reply[1] : 0;
   return Ok();
-}
-
-std::vector<std::string> ZeroFields(const Bytes& reply, size_t from) {
-  std::vector<std::string> fields;
-  std::string current;
-  for (size_t i = from; i < reply.size(); ++i) {
-    if (reply[i] == 0) {
-      fields.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(static_cast<char>(reply[i]));
-    }
-  }
-  if (!current.empty()) fields.push_back(current);
-  return fields;
 }
 
 }  // namespace
@@ -272,30 +239,18 @@ Error Upgrade(Session& s, bool& started) {
 Error ReadPackSize(Session& s, uint32_t& packSize) {
   Bytes reply;
   if (Error e = s.CallAck(Frame(0x14), reply, "cannot read the product version")) return e;
-  const auto fields = ZeroFields(reply, 1);
-  if (fields.size() >= 6) {
-    const long value = std::strtol(fields[5].c_str(), nullptr, 10);
-    if (value > 0) packSize = static_cast<uint32_t>(value);
-  }
+  SystemInfo info;
+  info.packSize = packSize;
+  ParseProductReply(reply, info);
+  packSize = info.packSize;
   return Ok();
 }
 
 Error ReadSystemInfo(Session& s, SystemInfo& info) {
-  const auto os = ZeroFields(s.osVersionReply(), 1);
-  if (os.size() >= 4) info.osName = os[3];
-  info.administrator = os.size() >= 5 && os[4] == "1";
+  ParseOsReply(s.osVersionReply(), info);
   Bytes reply;
   if (Error e = s.CallAck(Frame(0x14), reply, "cannot read the product version")) return e;
-  const auto product = ZeroFields(reply, 1);
-  auto field = [&](size_t i) { return i < product.size() ? product[i] : std::string(); };
-  info.product = field(0);
-  info.agentVersion = field(1);
-  info.extension = field(2);
-  info.freeMemoryKiB = field(3);
-  info.delay = field(4);
-  if (const long pack = std::strtol(field(5).c_str(), nullptr, 10); pack > 0) {
-    info.packSize = static_cast<uint32_t>(pack);
-  }
+  ParseProductReply(reply, info);
   if (Error e = s.CallAck(Frame(0x36), reply, "cannot read the locale")) return e;
   const auto locale = ZeroFields(reply, 1);
   info.locale = locale.empty() ? "" : locale[0];

@@ -7,15 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "workstation/replies.h"
 #include "workstation/session.h"
 
 namespace perimo::workstation {
-
-struct ListEntry {
-  std::string name;
-  std::optional<uint64_t> fileTime;  // local FILETIME (project and system listings)
-  bool hasSubdirectories = false;    // directory listing
-};
 
 // 0x16 and 0x39: the sub-directories of path with their marks.
 Error ListDirectories(Session& s, const std::string& path, std::vector<ListEntry>& out);
@@ -59,20 +54,6 @@ Error QueryTasks(Session& s, const std::vector<std::string>& names, std::vector<
 // 0x3C: true in started when the agent started its upgrade program.
 Error Upgrade(Session& s, bool& started);
 
-struct SystemInfo {
-  std::string osName;
-  bool administrator = false;
-  std::string product;
-  std::string agentVersion;
-  std::string extension;
-  std::string freeMemoryKiB;
-  std::string delay;
-  uint32_t packSize = 16384;
-  std::string locale;
-  uint8_t downloadLock = 0;
-  char security = '0';
-  bool wide = false;
-};
 Error ReadSystemInfo(Session& s, SystemInfo& info);
 // 0x14 alone: the block size the agent works with.
 Error ReadPackSize(Session& s, uint32_t& packSize);

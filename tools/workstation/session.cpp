@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "workstation/deadline.h"
+#include "workstation/replies.h"
 #include "workstation/text.h"
 
 namespace perimo::workstation {
@@ -9,6 +11,8 @@ namespace {
 
 constexpr uint8_t kAck = 0x06;
 constexpr uint8_t kNak = 0x15;
+constexpr uint8_t kConnect = 0x80;
+constexpr uint8_t kDisconnect = 0x81;
 
 const char* ReasonText(uint8_t reason) {
   switch (reason) {
@@ -108,15 +112,20 @@ std::string NakText(const Bytes& reply) {
 }
 
 Error Session::Send(const Bytes& frame) {
-  if (!ws_.SendFrame(frame)) return Fail(Outcome::kConnection, "the connection was lost");
+  if (serial() && frame.size() > kSerialFrameLimit) {
+    return Fail(Outcome::kFailed, "a request of " + std::to_string(frame.size()) +
+                                      " bytes does not fit the serial line's " +
+                                      std::to_string(kSerialFrameLimit) + "-byte frames");
+  }
+  if (!link_->SendFrame(frame)) return Fail(Outcome::kConnection, "the connection was lost");
   return Ok();
 }
 
 Error Session::Receive(Bytes& reply, int timeoutMs) {
-  auto got = ws_.ReadReply(timeoutMs < 0 ? options_.timeoutMs : timeoutMs);
+  auto got = link_->ReceiveFrame(timeoutMs < 0 ? options_.timeoutMs : timeoutMs);
   if (!got) {
-    return Fail(Outcome::kConnection, ws_.connected() && !ws_.WaitClosed(0)
-                                          ? "the agent did not answer in time"
+    return Fail(Outcome::kConnection, link_->connected()
+                                          ? "the agent did not answer in time on " + peerName()
                                           : "the connection was lost");
   }
   reply = std::move(*got);
@@ -156,36 +165,90 @@ Error Session::AppendText(Bytes& frame, const std::string& utf8, bool terminate)
 }
 
 std::string Session::ReadText(const Bytes& reply, size_t& offset) const {
-  std::u16string text;
-  if (wide_) {
-    while (offset + 1 < reply.size()) {
-      const char16_t c = static_cast<char16_t>(reply[offset] | reply[offset + 1] << 8);
-      offset += 2;
-      if (c == 0) return ToUtf8(text);
-      text.push_back(c);
-    }
-    offset = reply.size();
-  } else {
-    while (offset < reply.size()) {
-      const uint8_t b = reply[offset++];
-      if (b == 0) return ToUtf8(text);
-      text.push_back(b);
-    }
+  return ReadReplyText(reply, offset, wide_);
+}
+
+std::string Session::peerName() const {
+  if (!options_.serialDevice.empty()) return options_.serialDevice;
+  return options_.host + ":" + std::to_string(options_.port);
+}
+
+void Session::Close() {
+  if (serial() && announced_) {
+    // 0x81 tells the agent the workstation is gone; its reply is waited for so that it
+    // cannot meet the next session's first request.
+    Bytes reply;
+    if (!Send(Frame(kDisconnect))) Receive(reply, std::min(options_.timeoutMs, 1000));
   }
-  return ToUtf8(text);
+  announced_ = false;
+  serial_.Close();
+  ws_.Close();
+  link_ = &ws_;
 }
 
 Error Session::Open(const ConnectOptions& options) {
+  Close();
   options_ = options;
   wide_ = false;
   secure_ = SecureLink(options.preSharedKey);
-  if (!ws_.Connect(options.host, options.port, options.timeoutMs)) {
-    return Fail(Outcome::kConnection,
-                "cannot connect to " + options.host + ":" + std::to_string(options.port));
+  if (!options.serialDevice.empty()) {
+    if (Error e = OpenSerial()) return e;
+  } else if (!ws_.Connect(options.host, options.port, options.timeoutMs)) {
+    return Fail(Outcome::kConnection, "cannot connect to " + peerName());
   }
   Error e = Handshake();
-  if (e) ws_.Close();
+  if (e) {
+    serial_.Close();
+    ws_.Close();
+    link_ = &ws_;
+  }
   return e;
+}
+
+Error Session::OpenSerial() {
+  std::string why;
+  switch (serial_.Open(options_.serialDevice, options_.baud, why)) {
+    case SerialOpenError::kNone:
+      break;
+    case SerialOpenError::kBadBaud:
+      return Fail(Outcome::kUsage, "--baud: " + why);
+    default:
+      return Fail(Outcome::kConnection, "cannot open " + options_.serialDevice + ": " + why);
+  }
+  link_ = &serial_;
+  // A frame the agent had half received when this one began swallows it, so the first
+  // request (the security state, which passes the agent's gate in every state) is repeated
+  // until the agent answers; a repeat's late answer is drained before the session goes on.
+  const auto deadline = Clock::now() + std::chrono::milliseconds(options_.timeoutMs);
+  for (int attempt = 0;; ++attempt) {
+    Bytes reply;
+    if (Error e = Send(Frame(kGetSecurityStateCode))) return e;
+    if (!Receive(reply, std::min(Remaining(deadline), 1000))) {
+      if (attempt > 0) serial_.Drain(200);
+      return Ok();
+    }
+    if (Remaining(deadline) == 0) {
+      return Fail(Outcome::kConnection, "no agent answers on " + options_.serialDevice);
+    }
+  }
+}
+
+Error Session::SwitchToWideStrings() {
+  Bytes reply;
+  if (serial()) {
+    // One request at a time: an agent without 0x20 leaves it unanswered.
+    if (Error e = Send(Frame(0x20))) return e;
+    if (!Receive(reply, std::min(options_.timeoutMs, 3000))) wide_ = reply == Bytes{kAck};
+    return Ok();
+  }
+  // An agent without 0x20 leaves it unanswered: the reply to 0x24 sent behind it tells.
+  if (Error e = Send(Frame(0x20))) return e;
+  if (Error e = Call(Frame(kGetSecurityStateCode), reply)) return e;
+  if (reply == Bytes{kAck}) {
+    wide_ = true;
+    if (Error e = Receive(reply)) return e;
+  }
+  return Ok();
 }
 
 Error Session::Handshake() {
@@ -196,9 +259,14 @@ Error Session::Handshake() {
   }
   securityState_ = static_cast<char>(reply[1]);
   if (securityState_ != '0') {
-    if (!OpenSecureLink(ws_, secure_, options_.timeoutMs)) {
-      return Fail(Outcome::kLogin,
-                  "the encrypted link could not be opened (is the pre-shared key right?)");
+    const char* const badKey =
+        "the encrypted link could not be opened (is the pre-shared key right?)";
+    if (serial()) {
+      // The serial line stays clear: 0x3B only moves the agent's gate on to the login.
+      if (Error e = Call(Frame(kOpenSecureLinkCode), reply)) return e;
+      if (!LinkKeyFromReply(reply, options_.preSharedKey)) return Fail(Outcome::kLogin, badKey);
+    } else if (!OpenSecureLink(ws_, secure_, options_.timeoutMs)) {
+      return Fail(Outcome::kLogin, badKey);
     }
     if (!options_.user) {
       return Fail(Outcome::kLogin, "the agent's security is on: give --user and a password");
@@ -209,19 +277,19 @@ Error Session::Handshake() {
       return Fail(Outcome::kLogin, "login failed for user \"" + *options_.user + "\"");
     }
   }
-  // The reply to 0x13 still comes raw; everything after it is framed.
+  // On TCP the reply to 0x13 still comes raw and everything after it is framed; the serial
+  // line keeps its own frame throughout.
   if (Error e = Call(Frame(0x13), reply)) return e;
   if (reply[0] != kAck) return Fail(Outcome::kConnection, "0x13: " + NakText(reply));
   osReply_ = reply;
-  ws_.SetFramed(true);
+  if (!serial()) ws_.SetFramed(true);
   if (options_.wideStrings) {
-    // An agent without 0x20 leaves it unanswered: the reply to 0x24 sent behind it tells.
-    if (Error e = Send(Frame(0x20))) return e;
-    if (Error e = Call(Frame(kGetSecurityStateCode), reply)) return e;
-    if (reply == Bytes{kAck}) {
-      wide_ = true;
-      if (Error e = Receive(reply)) return e;
-    }
+    if (Error e = SwitchToWideStrings()) return e;
+  }
+  if (serial()) {
+    // Past the agent's gate now, 0x80 marks the line connected on its status window.
+    if (Error e = Call(Frame(kConnect), reply)) return e;
+    announced_ = true;
   }
   return Ok();
 }

@@ -1,8 +1,11 @@
 #pragma once
-// A workstation session with an agent: connects, opens the encrypted link and logs in when
-// the agent's security state asks for it, switches to framed replies (0x13) and, where the
-// agent offers them, to 16-bit request strings (0x20). Requests go out as frames; replies are
-// read in order, so several requests may be in flight at once.
+// A workstation session with an agent over TCP or a serial line: connects, opens the
+// encrypted link and logs in when the agent's security state asks for it, switches to framed
+// replies (0x13) and, where the agent offers them, to 16-bit request strings (0x20).
+// Requests go out as frames; replies are read in order, so on TCP several requests may be in
+// flight at once. A serial line takes one request at a time: the agent empties its receive
+// buffer whenever it replies, and answers every 0x2E block.
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,6 +13,7 @@
 
 #include "workstation/frames.h"
 #include "workstation/secure_link.h"
+#include "workstation/serial_workstation.h"
 #include "workstation/workstation.h"
 
 namespace perimo::workstation {
@@ -44,6 +48,9 @@ struct ConnectOptions {
   std::u16string preSharedKey = kDefaultInternalKey;
   int timeoutMs = 30000;
   bool wideStrings = true;  // switch to 16-bit strings when the agent offers them
+  // When set, the serial device to talk through instead of host and port.
+  std::string serialDevice;
+  int baud = 19200;  // the agent's default line speed
 };
 
 // "HOST" or "HOST:PORT" (an IPv6 address in brackets); false when the port is not a number
@@ -57,8 +64,20 @@ std::string FileCauseText(uint32_t cause);
 
 class Session {
  public:
+  Session() = default;
+  ~Session() { Close(); }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
   Error Open(const ConnectOptions& options);
-  void Close() { ws_.Close(); }
+  // On a serial line says goodbye with 0x81 first.
+  void Close();
+
+  bool serial() const { return link_ == &serial_; }
+  // Requests that may be in flight at once: wanted on TCP, one on a serial line.
+  int Window(int wanted) const { return serial() ? 1 : std::max(1, wanted); }
+  // Where the session talks to, for messages.
+  std::string peerName() const;
 
   bool wide() const { return wide_; }
   char securityState() const { return securityState_; }
@@ -81,13 +100,21 @@ class Session {
   // A reply string at offset, up to its zero character (or the end); offset moves past it.
   std::string ReadText(const Bytes& reply, size_t& offset) const;
 
+  Transport& transport() { return *link_; }
+  // The TCP connection (closed on a serial line).
   Workstation& link() { return ws_; }
 
  private:
+  Error OpenSerial();
   Error Handshake();
+  // 0x20: whether the agent takes 16-bit request strings.
+  Error SwitchToWideStrings();
 
   ConnectOptions options_;
   Workstation ws_;
+  SerialWorkstation serial_;
+  Transport* link_ = &ws_;
+  bool announced_ = false;  // 0x80 answered on the serial line
   SecureLink secure_;
   bool wide_ = false;
   char securityState_ = '0';

@@ -107,7 +107,11 @@ Error PutFile(Session& session, const std::string& localPath, const std::string&
   if (Error e = session.CallAck(frame, reply, "cannot open " + remoteName)) return e;
 
   uint32_t sequence = 1;
-  const uint32_t capacity = std::max(options.runCapacity, kMaxBlock);
+  // On a serial line a block frame (code, sequence, size, data) fits the agent's frame
+  // buffer, every block is answered, and each flush is answered before the next run leaves.
+  const bool serial = session.serial();
+  const uint32_t blockLimit = serial ? static_cast<uint32_t>(kSerialFrameLimit - 9) : kMaxBlock;
+  const uint32_t capacity = std::max(options.runCapacity, blockLimit);
   uint32_t run = 0;
   int pendingFlushes = 0;
   uint64_t sent = 0;
@@ -124,12 +128,12 @@ Error PutFile(Session& session, const std::string& localPath, const std::string&
     if (Error e = session.Send(f)) return e;
     run = 0;
     // The next run leaves while the agent writes this one; its reply is read after that.
-    if (++pendingFlushes > 1) return flushReply();
+    if (++pendingFlushes > (serial ? 0 : 1)) return flushReply();
     return Ok();
   };
   Bytes block;
   while (sent < size) {
-    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kMaxBlock, size - sent));
+    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(blockLimit, size - sent));
     if (run + n > capacity) {
       if (Error e = flush()) return e;
     }
@@ -149,7 +153,11 @@ Error PutFile(Session& session, const std::string& localPath, const std::string&
       }
       got += static_cast<uint32_t>(r);
     }
-    if (Error e = session.Send(block)) return e;
+    if (serial) {
+      if (Error e = session.CallAck(block, reply, "writing " + remoteName)) return e;
+    } else if (Error e = session.Send(block)) {
+      return e;
+    }
     run += n;
     sent += n;
     if (options.progress) options.progress(sent);
@@ -183,7 +191,7 @@ Error GetFile(Session& session, const std::string& remoteName, const std::string
     temp.path.clear();
     return Fail(Outcome::kFailed, SystemText("cannot create a file beside", localPath, errno));
   }
-  const int window = std::max(1, options.window);
+  const int window = session.Window(options.window);
   int inFlight = 0;
   bool done = false;
   uint64_t received = 0;
@@ -250,7 +258,7 @@ Error RemoteDigests(Session& session, const std::vector<std::string>& remoteName
   present.assign(remoteNames.size(), false);
   size_t next = 0;
   for (size_t got = 0; got < remoteNames.size(); ++got) {
-    while (next < remoteNames.size() && next - got < static_cast<size_t>(std::max(1, window))) {
+    while (next < remoteNames.size() && next - got < static_cast<size_t>(session.Window(window))) {
       Bytes frame{0x35};
       if (Error e = session.AppendText(frame, remoteNames[next])) return e;
       if (Error e = session.Send(frame)) return e;
@@ -258,12 +266,9 @@ Error RemoteDigests(Session& session, const std::vector<std::string>& remoteName
     }
     Bytes reply;
     if (Error e = session.Receive(reply)) return e;
-    if (reply.size() == 21 && reply[0] == kAck) {
-      std::copy(reply.begin() + 1, reply.end(), digests[got].begin());
-      present[got] = true;
-    } else if (reply.size() >= 2 && reply[0] == 0x15 && reply[1] == 0x01) {
-      present[got] = false;
-    } else {
+    const DigestReply kind = ParseDigestReply(reply, digests[got]);
+    present[got] = kind == DigestReply::kPresent;
+    if (kind == DigestReply::kOther) {
       return Fail(Outcome::kFailed, "digest of " + remoteNames[got] + ": " + NakText(reply));
     }
   }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "workstation/replies.h"
 #include "workstation/session.h"
 
 namespace perimo::workstation {
@@ -47,7 +48,6 @@ struct GetOptions {
 Error GetFile(Session& session, const std::string& remoteName, const std::string& localPath,
               const GetOptions& options);
 
-using Digest = std::array<uint8_t, 20>;
 // 0x35. present is false when the agent says the file is missing (not an error).
 Error RemoteDigest(Session& session, const std::string& remoteName, Digest& digest, bool& present);
 // Several digests with up to window requests in flight; present[i] as above.

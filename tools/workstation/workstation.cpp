@@ -10,21 +10,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
+#include "workstation/deadline.h"
+
 namespace perimo::workstation {
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int Remaining(Clock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
-
-}  // namespace
 
 Workstation::~Workstation() {
   Close();

@@ -8,21 +8,22 @@
 #include <vector>
 
 #include "workstation/frames.h"
+#include "workstation/transport.h"
 
 namespace perimo::workstation {
 
-class Workstation {
+class Workstation : public Transport {
  public:
   Workstation() = default;
-  ~Workstation();
+  ~Workstation() override;
   Workstation(const Workstation&) = delete;
   Workstation& operator=(const Workstation&) = delete;
   Workstation(Workstation&& other) noexcept;
   Workstation& operator=(Workstation&& other) noexcept;
 
   bool Connect(const std::string& host, uint16_t port, int timeoutMs = 5000);
-  void Close();
-  bool connected() const { return fd_ >= 0; }
+  void Close() override;
+  bool connected() const override { return fd_ >= 0 && !closedByPeer_; }
   int descriptor() const { return fd_; }
 
   // Framed mode wraps what SendFrame sends and decodes what ReadReply reads; a workstation
@@ -38,11 +39,12 @@ class Workstation {
   // The bytes exactly as given.
   bool SendRaw(const Bytes& bytes);
   // A frame, enveloped when framed.
-  bool SendFrame(const Bytes& frame);
+  bool SendFrame(const Bytes& frame) override;
 
   // Raw: everything that arrives until quietMs pass without a byte (the first byte waited for
   // up to timeoutMs). Framed: the next whole frame. nullopt on time-out or close.
   std::optional<Bytes> ReadReply(int timeoutMs = 5000, int quietMs = 50);
+  std::optional<Bytes> ReceiveFrame(int timeoutMs) override { return ReadReply(timeoutMs); }
   // Exactly count bytes as they arrive on the wire; nullopt on time-out or close.
   std::optional<Bytes> ReadExactly(size_t count, int timeoutMs = 5000);
   std::optional<Bytes> Request(const Bytes& frame, int timeoutMs = 5000);
