@@ -4,6 +4,7 @@
 // agent offers them, to 16-bit request strings (0x20). Requests go out as frames; replies are
 // read in order, so several requests may be in flight at once.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -68,6 +69,8 @@ class Session {
 
   // Sends one frame; a failure is a lost connection.
   Error Send(const Bytes& frame);
+  // Several frames at once, for requests in flight together.
+  Error Send(const std::vector<Bytes>& frames);
   // The next reply in order; timeoutMs < 0 takes the session's time-out.
   Error Receive(Bytes& reply, int timeoutMs = -1);
   // Send and receive.
@@ -85,6 +88,8 @@ class Session {
 
  private:
   Error Handshake();
+  // A request whose reply comes raw; whole tells when it is complete.
+  Error RawCall(const Bytes& frame, Bytes& reply, const std::function<bool(const Bytes&)>& whole);
 
   ConnectOptions options_;
   Workstation ws_;
