@@ -18,6 +18,7 @@
 #include "e2e/fake_runtime.h"
 #include "e2e/perimo_ws_runner.h"
 #include "platform/window_endpoint.h"
+#include "security/users_file.h"
 
 namespace perimo::e2e {
 namespace {
@@ -113,6 +114,28 @@ TEST_F(PerimoWsAgentTest, RuntimeCommandsWithoutARuntime) {
   };
   RunSteps(steps);
   EXPECT_TRUE(agent->HasLine("Cannot start Runtime project."));
+}
+
+TEST_F(PerimoWsAgentTest, RuntimeRefusedWithoutTheRunStopRight) {
+  AgentOptions options;
+  const auto users = SerializeUsersFile(
+      {{u"Alice", u"Secret1", {1, 1, 1, 1, 1}}, {u"bob", u"pw", {1, 1, 1, 1, 0}}}, true);
+  options.files.emplace_back("perimo.BIN", std::string(users.begin(), users.end()));
+  Boot(options);
+  WriteFile(local / "alice", "Secret1\n");
+  WriteFile(local / "bob", "pw\n");
+  const std::string alice = "--password-file=" + (local / "alice").string();
+  const std::string bob = "--password-file=" + (local / "bob").string();
+  const Step steps[] = {
+      {false,
+       {"--user", "bob", bob, "runtime", "start"},
+       1,
+       "refused by the security gate or the user's rights (NAK 0x35)"},
+      {false, {"--user", "bob", bob, "runtime", "stop"}, 1, "(NAK 0x35)"},
+      {false, {"--user", "bob", bob, "runtime", "status"}, 0, "not running\n"},
+      {true, {"--user", "Alice", alice, "runtime", "start"}, 1, "(NAK 0x0B)"},
+  };
+  RunSteps(steps);
 }
 
 TEST_F(PerimoWsAgentTest, RuntimeStartsWithTheConfiguredProjectAndIsStopped) {
@@ -299,9 +322,14 @@ TEST_F(PerimoWsAgentTest, RegistryValuesInBothWidths) {
       {false, {"reg", "get", "HKEY_USERS\\No\\Such\\Key"}, 1, "registry operation failed"},
   };
   RunSteps(steps);
-  const WsRun run = Ws({"--json", "reg", "get", latinKey, "Ma\xC3\x9F"});
+  WsRun run = Ws({"--json", "reg", "get", latinKey, "Ma\xC3\x9F"});
   EXPECT_NE(run.out.find("\"value\":\"Gr\xC3\xBCn\""), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("\"ok\":true"), std::string::npos) << run.out;
+  run = Ws({"--json", "reg", "get", key, "absent"});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.out.find("\"exit\":1"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\"ok\":false"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("status '2'"), std::string::npos) << run.out;
 }
 
 // The agents the upgrade program started are not the harness's children: they are stopped by
