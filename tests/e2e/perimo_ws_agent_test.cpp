@@ -183,12 +183,7 @@ TEST_F(PerimoWsAgentTest, ScreensAndMessagesReachTheViewerInBothWidths) {
       {false, {"screen", "Boiler"}, "viewer post 1363 2 0", "Screen Boiler was updated."},
       // A screen name always travels in 8 bits, whatever the session's width.
       {false, {"screen", "Kessel-\xC3\x9C"}, "", "Screen Kessel-\xC3\x9C was updated."},
-      {true,
-       {"screen",
-        "Gr\xC3\xBC"
-        "n"},
-       "",
-       "Screen Gr\xC3\xBCn was updated."},
+      {true, {"screen", "Gr\xC3\xBCn"}, "", "Screen Gr\xC3\xBCn was updated."},
       {false,
        {"post", "1024", "5", "-1"},
        "viewer post 1024 5 -1",
