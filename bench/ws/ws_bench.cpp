@@ -2,13 +2,16 @@
 // started here): a large put and get, in clear and encrypted, and the sync of a 1,000-file
 // project unchanged and with 10 files changed. Figures are rates and ratios measured in the
 // same run; a tool that cannot be started is skipped with a note.
-// PERIMO_BENCH_WS_MIB sets the size of the large file (default 256).
+// PERIMO_BENCH_WS_MIB sets the size of the large file (default 256), PERIMO_BENCH_WS_ROUNDS the
+// rounds of each sync figure (default 7).
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -107,6 +110,13 @@ void WriteFile(const std::string& path, size_t size, unsigned seed) {
   }
 }
 
+// The median of the figures; -1 when there are none or one failed.
+double Median(std::vector<double> figures) {
+  if (figures.empty() || *std::min_element(figures.begin(), figures.end()) < 0) return -1;
+  std::sort(figures.begin(), figures.end());
+  return figures[figures.size() / 2];
+}
+
 double Rate(double bytes, double seconds) {
   return seconds > 0 ? bytes / seconds / (1 << 20) : 0;
 }
@@ -114,6 +124,8 @@ double Rate(double bytes, double seconds) {
 void Line(const char* what, double seconds, double bytes) {
   if (seconds < 0) {
     std::printf("  %-34s failed or skipped\n", what);
+  } else if (bytes <= 0) {
+    std::printf("  %-34s %8.3f s\n", what, seconds);
   } else {
     std::printf("  %-34s %8.3f s  %8.1f MiB/s\n", what, seconds, Rate(bytes, seconds));
   }
@@ -236,25 +248,40 @@ int main() {
   double syncSame = -1, syncTen = -1;
   const bool digests =
       Timed({ws, "--host", host(plain), "--timeout", "3", "digest", "C:\\data.bin"}) >= 0;
-  auto touchTen = [&] {
-    for (int i = 0; i < 1000; i += 100) {
-      WriteFile(proj + "/F" + std::to_string(i % 20) + "/file" + std::to_string(i) + ".scr", 8192,
-                static_cast<unsigned>(i + 7));
-    }
+  if (!digests) std::printf("  (perimo-ws sync skipped: this agent does not answer 0x35)\n");
+  const std::vector<std::string> wsSync = {ws, "--host", host(plain), "sync", proj, "C:\\Proj"};
+  const std::vector<std::string> rsyncSync = {"rsync", "-r", "-t", proj + "/", module + "proj/"};
+  if (digests) Timed(wsSync);
+  if (haveRsync) Timed(rsyncSync);
+  // Each figure is the median of several rounds with the tools taking turns, so that a busy
+  // moment of a shared machine does not fall on one tool only.
+  const char* roundsText = std::getenv("PERIMO_BENCH_WS_ROUNDS");
+  const int rounds = std::max(1, roundsText ? std::atoi(roundsText) : 7);
+  std::vector<double> wsSame, rsSame, wsTen, rsTen;
+  auto timedIf = [](bool run, const std::vector<std::string>& args, std::vector<double>& into) {
+    if (run) into.push_back(Timed(args));
   };
-  if (digests) {
-    Timed({ws, "--host", host(plain), "sync", proj, "C:\\Proj"});
-    syncSame = Timed({ws, "--host", host(plain), "sync", proj, "C:\\Proj"});
-  } else {
-    std::printf("  (perimo-ws sync skipped: this agent does not answer 0x35)\n");
+  for (int r = 0; r < rounds; ++r) {
+    timedIf(digests, wsSync, wsSame);
+    timedIf(haveRsync, rsyncSync, rsSame);
   }
-  if (haveRsync) {
-    Timed({"rsync", "-r", "-t", proj + "/", module + "proj/"});
-    rsyncSame = Timed({"rsync", "-r", "-t", proj + "/", module + "proj/"});
+  for (int r = 0; r < rounds; ++r) {
+    // Ten other files each round, with new content and a time of their own (rsync compares
+    // sizes and times; these keep their size).
+    for (int i = r; i < 1000; i += 100) {
+      const std::string path =
+          proj + "/F" + std::to_string(i % 20) + "/file" + std::to_string(i) + ".scr";
+      WriteFile(path, 8192, static_cast<unsigned>(i + 7 + 1000 * (r + 1)));
+      const timespec times[2] = {{1000000000 + r, 0}, {1000000000 + r, 0}};
+      utimensat(AT_FDCWD, path.c_str(), times, 0);
+    }
+    timedIf(digests, wsSync, wsTen);
+    timedIf(haveRsync, rsyncSync, rsTen);
   }
-  touchTen();
-  if (digests) syncTen = Timed({ws, "--host", host(plain), "sync", proj, "C:\\Proj"});
-  if (haveRsync) rsyncTen = Timed({"rsync", "-r", "-t", proj + "/", module + "proj/"});
+  syncSame = Median(wsSame);
+  syncTen = Median(wsTen);
+  rsyncSame = Median(rsSame);
+  rsyncTen = Median(rsTen);
 
   std::printf("large file\n");
   Line("perimo-ws put", put, bytes);
@@ -265,7 +292,7 @@ int main() {
   Line("scp get", scpGet, bytes);
   Line("rsync daemon put", rsyncPut, bytes);
   Line("rsync daemon get", rsyncGet, bytes);
-  std::printf("1,000-file project\n");
+  std::printf("1,000 files of 8 KiB in 20 folders, median of %d rounds\n", rounds);
   Line("perimo-ws sync, unchanged", syncSame, 0);
   Line("perimo-ws sync, 10 changed", syncTen, 0);
   Line("rsync -r -t, unchanged", rsyncSame, 0);

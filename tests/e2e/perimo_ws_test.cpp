@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,24 +15,13 @@
 #include <thread>
 
 #include "e2e/agent_harness.h"
+#include "e2e/perimo_ws_runner.h"
 #include "security/users_file.h"
-
-extern char** environ;
 
 namespace perimo::e2e {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct WsRun {
-  int code = -1;
-  std::string out, err;
-};
-
-fs::path WsBinary() {
-  const char* dir = std::getenv("PERIMO_BIN_DIR");
-  return (dir && *dir ? fs::path(dir) : fs::path("build/bin")) / "perimo-ws";
-}
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -76,46 +64,12 @@ class PerimoWsTest : public ::testing::Test {
     return "127.0.0.1:" + std::to_string(agent.port());
   }
 
-  // Starts perimo-ws with output going to files; its process id.
   pid_t Start(std::vector<std::string> args, const std::string& password = {}) {
-    const std::string exe = WsBinary().string();
-    args.insert(args.begin(), exe);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-      if (std::string(*e).rfind("PERIMO_PASSWORD=", 0) != 0) env.emplace_back(*e);
-    }
-    if (!password.empty()) env.push_back("PERIMO_PASSWORD=" + password);
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (local / "out.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (local / "err.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return WsRunner(local).Start(std::move(args), password);
   }
-
-  WsRun Wait(pid_t pid) {
-    WsRun run;
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-      run.code = WEXITSTATUS(status);
-    }
-    run.out = ReadFile(local / "out.txt");
-    run.err = ReadFile(local / "err.txt");
-    return run;
-  }
-
+  WsRun Wait(pid_t pid) { return WsRunner(local).Wait(pid); }
   WsRun Ws(std::vector<std::string> args, const std::string& password = {}) {
-    return Wait(Start(std::move(args), password));
+    return WsRunner(local).Run(std::move(args), password);
   }
 
   fs::path local;

@@ -153,5 +153,18 @@ TEST(RemoteCommandsTest, RuntimeAndTaskRequests) {
   EXPECT_FALSE(started);
 }
 
+TEST(RemoteCommandsTest, ScreenNamesTravelIn8BitsInAWideSession) {
+  Script script;
+  script.replies[0x09] = {{0x06}};
+  Session session;
+  auto agent = Agent(script, true, session);
+  ASSERT_TRUE(session.wide());
+  ASSERT_FALSE(UpdateScreen(session, "Gr\xC3\xBCn"));
+  EXPECT_EQ(agent->Received().back(), (Bytes{0x09, 'G', 'r', 0xFC, 'n', 0}));
+  // A name beyond Latin-1 is refused before anything is sent.
+  EXPECT_EQ(UpdateScreen(session, "\xCE\xA9").outcome, Outcome::kUsage);
+  EXPECT_EQ(agent->Received().size(), 1u);
+}
+
 }  // namespace
 }  // namespace perimo::workstation

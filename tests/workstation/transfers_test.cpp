@@ -218,6 +218,45 @@ TEST_F(TransfersTest, SyncWantsAnAbsoluteRemoteFolder) {
   EXPECT_EQ(Sync(session, dir.string(), "Proj", {}, result).outcome, Outcome::kUsage);
 }
 
+TEST_F(TransfersTest, DigestsComeBackInOrderWhateverTheWindow) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 100; ++i) {
+    names.push_back("C:\\D\\f" + std::to_string(i));
+    if (i % 3 != 0) store.files["c:\\d\\f" + std::to_string(i)] = std::to_string(i * i);
+  }
+  Open();
+  for (int window : {1, 2, 7, 32, 200}) {
+    SCOPED_TRACE(window);
+    std::vector<Digest> digests;
+    std::vector<bool> present;
+    ASSERT_FALSE(RemoteDigests(session, names, digests, present, window));
+    ASSERT_EQ(digests.size(), names.size());
+    for (int i = 0; i < 100; ++i) {
+      EXPECT_EQ(present[i], i % 3 != 0) << i;
+      if (i % 3 == 0) continue;
+      const std::string content = std::to_string(i * i);
+      const auto want =
+          CSHA1::Hash({reinterpret_cast<const uint8_t*>(content.data()), content.size()});
+      EXPECT_TRUE(std::equal(want.begin(), want.end(), digests[i].begin())) << i;
+    }
+  }
+}
+
+TEST_F(TransfersTest, LocalTreeNamesAreRelativeHowEverTheFolderIsWritten) {
+  Write("Main.APP", "m");
+  Write("S/deep/x.scr", "x");
+  fs::create_directories(dir / "empty");
+  const std::vector<std::string> want = {"Main.APP", "S\\deep\\x.scr"};
+  for (const std::string& folder :
+       {dir.string(), dir.string() + "/", dir.string() + "//", (dir / "S" / "..").string()}) {
+    std::vector<std::string> names;
+    ASSERT_FALSE(LocalTree(folder, names)) << folder;
+    EXPECT_EQ(names, want) << folder;
+  }
+  std::vector<std::string> names;
+  EXPECT_EQ(LocalTree((dir / "Main.APP").string(), names).outcome, Outcome::kFailed);
+}
+
 TEST(FileTimeTest, LocalFileTimesRoundTrip) {
   for (time_t t : {time_t{0}, time_t{1612345678}, time_t{1900000000}}) {
     const timespec utc{t, 123456700};

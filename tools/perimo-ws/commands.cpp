@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "perimo-pack/pack.h"
@@ -181,10 +183,10 @@ Error Get(Context& cx) {
   return Ok();
 }
 
-// Compresses into a private temporary folder; the file is removed with the folder.
-struct Compressed {
+// A private temporary folder, removed with everything in it.
+struct Scratch {
   std::string folder, path;
-  ~Compressed() {
+  ~Scratch() {
     std::error_code ec;
     if (!folder.empty()) fs::remove_all(folder, ec);
   }
@@ -213,7 +215,7 @@ Error CompressInto(const std::string& local, const std::string& path, int kind) 
 
 // auto on a serial line: the coder that shrinks the file most, when it saves at least a
 // sixteenth of the bytes; on TCP never (the link is faster than any of the coders).
-Error ChooseCompression(Context& cx, const std::string& local, Compressed& compressed, int& kind) {
+Error ChooseCompression(Context& cx, const std::string& local, Scratch& compressed, int& kind) {
   kind = CompressionKind(cx.command.compress);
   const bool automatic = cx.command.compress == "auto";
   if (kind < 0 && !(automatic && cx.session.serial())) return Ok();
@@ -241,7 +243,7 @@ Error ChooseCompression(Context& cx, const std::string& local, Compressed& compr
 }
 
 Error PutOne(Context& cx, const std::string& local, const std::string& remote, json& files) {
-  Compressed compressed;
+  Scratch compressed;
   int kind = -1;
   if (Error e = ChooseCompression(cx, local, compressed, kind)) return e;
   const std::string source = kind >= 0 ? compressed.path : local;
@@ -432,7 +434,9 @@ Error DigestCommand(Context& cx) {
   if (Error e = RemoteDigests(cx.session, c.args, digests, present)) return e;
   json list = json::array();
   for (size_t i = 0; i < c.args.size(); ++i) {
-    if (!present[i]) return Fail(Outcome::kFailed, "digest of " + c.args[i] + ": no such file");
+    if (!present[i]) {
+      return Fail(Outcome::kFailed, "digest of " + c.args[i] + ": " + NakText({0x15, 0x01}));
+    }
     cx.out.text += HexDigest(digests[i]) + "  " + c.args[i] + "\n";
     list.push_back({{"name", c.args[i]}, {"sha1", HexDigest(digests[i])}});
   }
@@ -478,6 +482,37 @@ Error SyncCommand(Context& cx) {
   return Ok();
 }
 
+// The upgrade program's log beside the agent, fetched through a private temporary folder.
+Error UpgradeLog(Session& session, std::string& text) {
+  text.clear();
+  std::string folder = (fs::temp_directory_path() / "perimo-ws-XXXXXX").string();
+  if (!mkdtemp(folder.data())) return Fail(Outcome::kFailed, "cannot make a temporary folder");
+  const Scratch scratch{folder, folder + "/log"};
+  if (Error e = GetFile(session, "UPGRADE.LOG", scratch.path, {})) return e;
+  std::ifstream in(scratch.path, std::ios::binary);
+  text.assign(std::istreambuf_iterator<char>(in), {});
+  return Ok();
+}
+
+enum class UpgradeState { kRunning, kDone, kFailed };
+
+// What the lines the upgrade program logged for this upgrade say; the last one in line.
+UpgradeState UpgradeOutcome(const std::string& log, std::string& line) {
+  std::istringstream lines(log);
+  UpgradeState state = UpgradeState::kRunning;
+  for (std::string text; std::getline(lines, text);) {
+    if (text.empty()) continue;
+    line = text.substr(std::min(text.find("] ") + 2, text.size()));
+    if (line.starts_with("upgrade of process ")) state = UpgradeState::kRunning;
+    if (line.starts_with("upgrade done")) state = UpgradeState::kDone;
+    if (line.find("rolled back") != std::string::npos ||
+        line.find("nothing changed") != std::string::npos) {
+      state = UpgradeState::kFailed;
+    }
+  }
+  return state;
+}
+
 Error UpgradeCommand(Context& cx, const ConnectOptions& connect) {
   const Command& c = cx.command;
   if (Error e = NeedArgs(c, 1, 1, "upgrade FOLDER [--staging REMOTE_DIR]")) return e;
@@ -496,6 +531,12 @@ Error UpgradeCommand(Context& cx, const ConnectOptions& connect) {
     }
     if (Error e = PutOne(cx, c.args[0] + "/" + relative, target, files)) return e;
   }
+  // Only what the program logs after this point tells about this upgrade. A user who may not
+  // fetch files is not asked again: each refusal holds the agent back for 10 s.
+  std::string log;
+  const Error unread = UpgradeLog(cx.session, log);
+  const bool watchLog = unread.message.find("(NAK 0x35)") == std::string::npos;
+  const size_t logged = log.size();
   bool started = false;
   if (Error e = Upgrade(cx.session, started)) return e;
   if (!started) return Fail(Outcome::kFailed, "the agent could not start its upgrade program");
@@ -516,14 +557,29 @@ Error UpgradeCommand(Context& cx, const ConnectOptions& connect) {
     ConnectOptions quick = connect;
     quick.timeoutMs = 2000;
     last = fresh.Open(quick);
-    if (!last) {
-      cx.out.text += "the upgraded agent answers\n";
-      cx.out.json["files"] = files;
-      cx.out.json["answered"] = true;
-      return Ok();
-    }
     if (last.outcome == Outcome::kLogin) return last;
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    if (!last) {
+      // An agent answers: the new one, or the old one again after a roll-back. The upgrade
+      // program's log tells which (an agent without that program's log: whoever answers).
+      std::string line;
+      const bool haveLog = watchLog && !UpgradeLog(fresh, log);
+      const UpgradeState state =
+          !haveLog ? UpgradeState::kDone
+                   : UpgradeOutcome(log.size() > logged ? log.substr(logged) : "", line);
+      if (state == UpgradeState::kFailed) {
+        return Fail(Outcome::kFailed, "the upgrade failed: " + line +
+                                          " (see UPGRADE.LOG beside "
+                                          "the agent)");
+      }
+      if (state == UpgradeState::kDone) {
+        cx.out.text += "the upgraded agent answers\n";
+        cx.out.json["files"] = files;
+        cx.out.json["answered"] = true;
+        return Ok();
+      }
+      last = Fail(Outcome::kConnection, "the upgrade program has not finished");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   return Fail(Outcome::kConnection, "the upgraded agent did not answer: " + last.message);
 }

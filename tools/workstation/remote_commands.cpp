@@ -1,5 +1,9 @@
 #include "workstation/remote_commands.h"
 
+#include <cstdlib>
+
+#include "workstation/text.h"
+
 namespace perimo::workstation {
 namespace {
 
@@ -193,7 +197,11 @@ Error RuntimeRunning(Session& s, bool& running) {
 
 Error UpdateScreen(Session& s, const std::string& screen) {
   // Always 8-bit, whatever the string width.
-  const Bytes frame = TextFrame(0x09, screen);
+  const auto narrow = ToLatin1(FromUtf8(screen));
+  if (!narrow) {
+    return Fail(Outcome::kUsage, "\"" + screen + "\": a screen name travels in 8-bit characters");
+  }
+  const Bytes frame = TextFrame(0x09, *narrow);
   Bytes reply;
   return s.CallAck(frame, reply, "cannot update screen " + screen);
 }

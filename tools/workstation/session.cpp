@@ -1,5 +1,6 @@
 #include "workstation/session.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "workstation/deadline.h"
@@ -51,6 +52,17 @@ const char* ReasonText(uint8_t reason) {
     default:
       return "unknown reason";
   }
+}
+
+// Raw replies carry no end mark; these two are known whole without waiting for a pause.
+bool WholeSecurityState(const Bytes& reply) {
+  return reply.size() >= 2;
+}
+
+// 06 and five zero-terminated fields, or a NAK and its reason.
+bool WholeOsVersion(const Bytes& reply) {
+  if (reply.size() >= 2 && reply[0] != kAck) return true;
+  return std::count(reply.begin(), reply.end(), 0) >= 5;
 }
 
 }  // namespace
@@ -118,6 +130,17 @@ Error Session::Send(const Bytes& frame) {
                                       std::to_string(kSerialFrameLimit) + "-byte frames");
   }
   if (!link_->SendFrame(frame)) return Fail(Outcome::kConnection, "the connection was lost");
+  return Ok();
+}
+
+Error Session::Send(const std::vector<Bytes>& frames) {
+  if (serial()) {
+    for (const Bytes& frame : frames) {
+      if (Error e = Send(frame)) return e;
+    }
+    return Ok();
+  }
+  if (!ws_.SendFrames(frames)) return Fail(Outcome::kConnection, "the connection was lost");
   return Ok();
 }
 
@@ -251,9 +274,24 @@ Error Session::SwitchToWideStrings() {
   return Ok();
 }
 
+Error Session::RawCall(const Bytes& frame, Bytes& reply,
+                       const std::function<bool(const Bytes&)>& whole) {
+  // The serial line frames every reply.
+  if (serial()) return Call(frame, reply);
+  if (Error e = Send(frame)) return e;
+  auto got = ws_.ReadReply(options_.timeoutMs, 50, whole);
+  if (!got || got->empty()) {
+    return Fail(Outcome::kConnection, ws_.connected() && !ws_.WaitClosed(0)
+                                          ? "the agent did not answer in time"
+                                          : "the connection was lost");
+  }
+  reply = std::move(*got);
+  return Ok();
+}
+
 Error Session::Handshake() {
   Bytes reply;
-  if (Error e = Call(Frame(kGetSecurityStateCode), reply)) return e;
+  if (Error e = RawCall(Frame(kGetSecurityStateCode), reply, WholeSecurityState)) return e;
   if (reply.size() != 2 || reply[0] != kAck) {
     return Fail(Outcome::kConnection, "the peer does not answer as an agent");
   }
@@ -279,7 +317,7 @@ Error Session::Handshake() {
   }
   // On TCP the reply to 0x13 still comes raw and everything after it is framed; the serial
   // line keeps its own frame throughout.
-  if (Error e = Call(Frame(0x13), reply)) return e;
+  if (Error e = RawCall(Frame(0x13), reply, WholeOsVersion)) return e;
   if (reply[0] != kAck) return Fail(Outcome::kConnection, "0x13: " + NakText(reply));
   osReply_ = reply;
   if (!serial()) ws_.SetFramed(true);

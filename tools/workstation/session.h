@@ -7,6 +7,7 @@
 // buffer whenever it replies, and answers every 0x2E block.
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -87,6 +88,8 @@ class Session {
 
   // Sends one frame; a failure is a lost connection.
   Error Send(const Bytes& frame);
+  // Several frames at once, for requests in flight together.
+  Error Send(const std::vector<Bytes>& frames);
   // The next reply in order; timeoutMs < 0 takes the session's time-out.
   Error Receive(Bytes& reply, int timeoutMs = -1);
   // Send and receive.
@@ -109,6 +112,8 @@ class Session {
   Error Handshake();
   // 0x20: whether the agent takes 16-bit request strings.
   Error SwitchToWideStrings();
+  // A request whose reply comes raw; whole tells when it is complete.
+  Error RawCall(const Bytes& frame, Bytes& reply, const std::function<bool(const Bytes&)>& whole);
 
   ConnectOptions options_;
   Workstation ws_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "workstation/remote_commands.h"
 
@@ -44,9 +45,14 @@ Error LocalTree(const std::string& folder, std::vector<std::string>& names) {
     return Fail(Outcome::kFailed, "\"" + folder + "\" is not a folder");
   }
   fs::recursive_directory_iterator it(folder, ec), end;
+  // The iterator's paths start with folder and a separator; fs::relative would resolve every
+  // component of every path through the file system instead.
+  const size_t prefix = (fs::path(folder) / "").native().size();
   for (; !ec && it != end; it.increment(ec)) {
     if (!it->is_regular_file(ec)) continue;
-    std::string relative = fs::relative(it->path(), folder, ec).generic_string();
+    const std::string& path = it->path().native();
+    if (path.size() <= prefix) continue;
+    std::string relative = path.substr(prefix);
     std::replace(relative.begin(), relative.end(), '/', '\\');
     names.push_back(relative);
   }
@@ -67,18 +73,27 @@ Error Sync(Session& session, const std::string& localFolder, const std::string& 
   std::vector<std::string> remote;
   for (const std::string& name : local) remote.push_back(RemoteJoin(remoteFolder, name));
 
+  // The local files are hashed while the agent hashes its copies.
+  std::vector<Digest> mine(local.size());
+  std::vector<char> readable(local.size(), 0);
+  std::jthread hasher([&](std::stop_token stop) {
+    for (size_t i = 0; i < local.size() && !stop.stop_requested(); ++i) {
+      readable[i] = LocalDigest(NativeOf(localFolder, local[i]), mine[i]);
+    }
+  });
   std::vector<Digest> digests;
   std::vector<bool> present;
-  if (Error e = RemoteDigests(session, remote, digests, present)) return e;
+  Error remoteError = RemoteDigests(session, remote, digests, present);
+  if (remoteError) hasher.request_stop();
+  hasher.join();
+  if (remoteError) return remoteError;
 
   std::vector<size_t> toSend;
   for (size_t i = 0; i < local.size(); ++i) {
-    Digest mine{};
-    const std::string native = NativeOf(localFolder, local[i]);
-    if (!LocalDigest(native, mine)) {
-      return Fail(Outcome::kFailed, "cannot read \"" + native + "\"");
+    if (!readable[i]) {
+      return Fail(Outcome::kFailed, "cannot read \"" + NativeOf(localFolder, local[i]) + "\"");
     }
-    if (present[i] && digests[i] == mine) {
+    if (present[i] && digests[i] == mine[i]) {
       result.skipped.push_back(remote[i]);
     } else {
       toSend.push_back(i);

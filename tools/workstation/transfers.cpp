@@ -256,13 +256,21 @@ Error RemoteDigests(Session& session, const std::vector<std::string>& remoteName
                     std::vector<Digest>& digests, std::vector<bool>& present, int window) {
   digests.assign(remoteNames.size(), Digest{});
   present.assign(remoteNames.size(), false);
+  const size_t limit = static_cast<size_t>(std::max(1, session.Window(window)));
   size_t next = 0;
+  std::vector<Bytes> batch;
   for (size_t got = 0; got < remoteNames.size(); ++got) {
-    while (next < remoteNames.size() && next - got < static_cast<size_t>(session.Window(window))) {
-      Bytes frame{0x35};
-      if (Error e = session.AppendText(frame, remoteNames[next])) return e;
-      if (Error e = session.Send(frame)) return e;
-      ++next;
+    // Refilled in batches once half the window has come back: one write for many requests.
+    if (next - got <= limit / 2) {
+      batch.clear();
+      for (; next < remoteNames.size() && next - got < limit; ++next) {
+        Bytes frame{0x35};
+        if (Error e = session.AppendText(frame, remoteNames[next])) return e;
+        batch.push_back(std::move(frame));
+      }
+      if (!batch.empty()) {
+        if (Error e = session.Send(batch)) return e;
+      }
     }
     Bytes reply;
     if (Error e = session.Receive(reply)) return e;

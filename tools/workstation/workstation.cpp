@@ -108,6 +108,16 @@ bool Workstation::SendFrame(const Bytes& frame) {
   return SendRaw(framed_ ? Envelope(plain) : plain);
 }
 
+bool Workstation::SendFrames(const std::vector<Bytes>& frames) {
+  Bytes out;
+  for (const Bytes& frame : frames) {
+    const Bytes plain = encrypt ? encrypt(frame) : frame;
+    const Bytes wire = framed_ ? Envelope(plain) : plain;
+    out.insert(out.end(), wire.begin(), wire.end());
+  }
+  return SendRaw(out);
+}
+
 bool Workstation::ReadSome(int timeoutMs) {
   if (fd_ < 0 || closedByPeer_) return false;
   pollfd pfd{fd_, POLLIN, 0};
@@ -127,7 +137,8 @@ bool Workstation::ReadSome(int timeoutMs) {
   return true;
 }
 
-std::optional<Bytes> Workstation::ReadReply(int timeoutMs, int quietMs) {
+std::optional<Bytes> Workstation::ReadReply(int timeoutMs, int quietMs,
+                                            const std::function<bool(const Bytes&)>& whole) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   std::optional<Bytes> reply;
   if (framed_) {
@@ -140,7 +151,8 @@ std::optional<Bytes> Workstation::ReadReply(int timeoutMs, int quietMs) {
     while (pending_.empty()) {
       if (!ReadSome(Remaining(deadline))) return std::nullopt;
     }
-    while (ReadSome(quietMs)) {
+    const bool judge = whole && !decrypt;
+    while (!(judge && whole(pending_)) && ReadSome(quietMs)) {
     }
     reply = std::move(pending_);
     pending_.clear();

@@ -40,10 +40,15 @@ class Workstation : public Transport {
   bool SendRaw(const Bytes& bytes);
   // A frame, enveloped when framed.
   bool SendFrame(const Bytes& frame) override;
+  // Several frames in one write (framed mode keeps them apart).
+  bool SendFrames(const std::vector<Bytes>& frames);
 
   // Raw: everything that arrives until quietMs pass without a byte (the first byte waited for
-  // up to timeoutMs). Framed: the next whole frame. nullopt on time-out or close.
-  std::optional<Bytes> ReadReply(int timeoutMs = 5000, int quietMs = 50);
+  // up to timeoutMs), or at once when whole says the bytes so far are the whole reply (not
+  // under a secure link, whose chunks are whole only once decrypted). Framed: the next whole
+  // frame. nullopt on time-out or close.
+  std::optional<Bytes> ReadReply(int timeoutMs = 5000, int quietMs = 50,
+                                 const std::function<bool(const Bytes&)>& whole = {});
   std::optional<Bytes> ReceiveFrame(int timeoutMs) override { return ReadReply(timeoutMs); }
   // Exactly count bytes as they arrive on the wire; nullopt on time-out or close.
   std::optional<Bytes> ReadExactly(size_t count, int timeoutMs = 5000);
