@@ -2,7 +2,6 @@
 // pseudo-terminals, perimo-ws on the other end by its path, exactly as with a real cable.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,11 +13,10 @@
 
 #include "e2e/agent_harness.h"
 #include "e2e/null_modem.h"
+#include "e2e/perimo_ws_runner.h"
 #include "security/sha1.h"
 #include "security/users_file.h"
 #include "workstation/serial_workstation.h"
-
-extern char** environ;
 
 namespace perimo::e2e {
 namespace {
@@ -26,11 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kBaud[] = "115200";
-
-struct WsRun {
-  int code = -1;
-  std::string out, err;
-};
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -108,49 +101,11 @@ class PerimoWsSerialTest : public ::testing::Test {
     ASSERT_TRUE(probe.WaitReady()) << "the agent does not answer on " << line.agentEnd();
   }
 
-  WsRun Ws(std::vector<std::string> args, const std::string& password = {}) {
-    const std::string exe = BinDir() + "/perimo-ws";
-    args.insert(args.begin(), exe);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-      if (std::string(*e).rfind("PERIMO_PASSWORD=", 0) != 0) env.emplace_back(*e);
-    }
-    if (!password.empty()) env.push_back("PERIMO_PASSWORD=" + password);
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (local / "out.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (local / "err.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    WsRun run;
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-      run.code = WEXITSTATUS(status);
-    }
-    run.out = ReadFile(local / "out.txt");
-    run.err = ReadFile(local / "err.txt");
-    return run;
-  }
-
   // perimo-ws on the workstation end of the line.
   WsRun OnLine(std::vector<std::string> args, const std::string& password = {}) {
     args.insert(args.begin(),
                 {"--serial", line.workstationEnd(), "--baud", kBaud, "--timeout", "20"});
-    return Ws(std::move(args), password);
-  }
-
-  static std::string BinDir() {
-    const char* dir = std::getenv("PERIMO_BIN_DIR");
-    return dir && *dir ? dir : "build/bin";
+    return WsRunner(local).Run(std::move(args), password);
   }
 
   fs::path local;
@@ -258,7 +213,7 @@ TEST_F(PerimoWsSerialTest, DevicesThatCannotCarryTheLinkAreClearErrors) {
       {{"--serial", line.workstationEnd(), "--host", "127.0.0.1", "info"}, 2, "--host"},
   };
   for (const Case& c : cases) {
-    const WsRun run = Ws(c.args);
+    const WsRun run = WsRunner(local).Run(c.args);
     EXPECT_EQ(run.code, c.code) << c.args[1] << ": " << run.err;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
   }
