@@ -44,10 +44,12 @@ bool HuffmanModel::Add(int byte) {
 }
 
 // Points the leaf table, or the children's parent links, of what a node holds at `to`.
+// Whether the node holds a leaf is as good as random, so the slots are chosen by masks
+// rather than a branch.
 inline void HuffmanModel::PointAt(int link, int to) {
-  const bool leaf = link < 0;
-  up_[leaf ? kLeafOf + ~link : link] = static_cast<int16_t>(to);
-  up_[leaf ? kSpareUp : link + 1] = static_cast<int16_t>(to);
+  const int leaf = link >> 31;  // all ones for a leaf
+  up_[(link & ~leaf) | ((kLeafOf + ~link) & leaf)] = static_cast<int16_t>(to);
+  up_[((link + 1) & ~leaf) | (kSpareUp & leaf)] = static_cast<int16_t>(to);
 }
 
 // Exchanges the contents of two nodes of equal weight; each position keeps its parent.
@@ -78,15 +80,24 @@ inline int HuffmanModel::Promote(int node) {
 int HuffmanModel::RunStart(int node, uint32_t weight) const {
   int start = node;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  // Four weights at a time, the one nearest node in the top 16 bits; the highest bit that
-  // differs from the run's weight marks where the run begins.
+  // Eight weights at a time in two words, the one nearest node in the top 16 bits of the
+  // near word; the highest bit that differs from the run's weight marks where the run
+  // begins. Most runs end within eight nodes, and the choice between the words is made
+  // without a branch, which would be as good as random.
   const uint64_t pattern = weight * 0x0001000100010001ull;
-  while (start >= 5) {
-    uint64_t four;
-    std::memcpy(&four, &weight_[start - 4], sizeof four);
-    const uint64_t differ = four ^ pattern;
-    if (differ != 0) return start - 3 + ((63 - __builtin_clzll(differ)) >> 4);
-    start -= 4;
+  while (start >= 8) {
+    uint64_t near;
+    uint64_t far;
+    std::memcpy(&near, &weight_[start - 4], sizeof near);
+    std::memcpy(&far, &weight_[start - 8], sizeof far);
+    const uint64_t differNear = near ^ pattern;
+    const uint64_t differFar = far ^ pattern;
+    if ((differNear | differFar) != 0) {
+      const int inNear = start - 3 + ((63 - __builtin_clzll(differNear | 1)) >> 4);
+      const int inFar = start - 7 + ((63 - __builtin_clzll(differFar | 1)) >> 4);
+      return differNear != 0 ? inNear : inFar;
+    }
+    start -= 8;
   }
 #endif
   while (start > 1 && weight_[start - 1] <= weight) --start;
@@ -99,7 +110,7 @@ void HuffmanModel::Update(int symbol) {
 }
 
 void HuffmanModel::FinishDecodeCount(const Shortcut& start, int16_t* path, int depth,
-                                     bool rebuildDue, int symbol) {
+                                     uint64_t moves, bool rebuildDue, int symbol) {
   for (int i = 0; i <= start.bits; ++i) path[i] = start.path[i];
   const bool byte = symbol >= 0 && symbol <= 255;
   if (rebuildDue || !byte) {
@@ -114,9 +125,18 @@ void HuffmanModel::FinishDecodeCount(const Shortcut& start, int16_t* path, int d
   // walked path again. Above that node the walk's counts stand as well, and whether a
   // walked node must move can still be told from the weights: nothing the climb changed
   // lies before a node as heavy.
+  // The walk noted the depths of the nodes that must move. The climb does not change that
+  // for the nodes above it, by the same token; a noted depth that turns out not to need a
+  // move (the count of a shortcut's idle slot) costs a Promote that finds nothing to do.
   int i = depth;
   for (;;) {
-    while (i > 0 && weight_[path[i] - 1] + 1u > weight_[path[i]]) --i;
+    if (i >= 63 && (moves >> 63) != 0) {
+      while (i > 0 && weight_[path[i] - 1] + 1u > weight_[path[i]]) --i;
+    } else {
+      moves &= (2ull << (i < 63 ? i : 63)) - 1;
+      if (moves == 0) break;
+      i = 63 - __builtin_clzll(moves);
+    }
     if (i == 0) break;
     const int from = path[i--];
     --weight_[from];

@@ -76,16 +76,17 @@ class HuffmanModel {
   // Counting a symbol moves each node on its path whose weight an earlier node shares. The
   // coders count the nodes as they walk and note which ones must move; only from the
   // lowest of those does the update climb the parent links, one load after the other.
-  // *moves becomes nonzero when the node must move.
-  void CountOnPath(int node, uint32_t* moves) {
+  // Sets bit `depth` of *moves when the node at that depth must move; bit 63 stands for
+  // every depth from 63 on.
+  void CountOnPath(int node, int depth, uint64_t* moves) {
     const uint32_t weight = weight_[node];
-    *moves |= static_cast<uint32_t>(weight_[node - 1] <= weight);
+    *moves |= static_cast<uint64_t>(weight_[node - 1] <= weight) << depth;
     weight_[node] = static_cast<uint16_t>(weight + 1);
   }
   // Completes Decode's counting when a node needs a move or the tree a rebuild, or undoes
   // it for a code that is not counted.
-  void FinishDecodeCount(const Shortcut& start, int16_t* path, int depth, bool rebuildDue,
-                         int symbol);
+  void FinishDecodeCount(const Shortcut& start, int16_t* path, int depth, uint64_t moves,
+                         bool rebuildDue, int symbol);
   // Update for the symbol at the end of path, the nodes from path[0] (the root) to
   // path[depth] not counted yet.
   void UpdateAlong(const int16_t* path, int depth);
@@ -122,8 +123,9 @@ template <typename Refill>
   const Shortcut& start = shortcuts_[bits.bits >> (64 - kShortcutBits)];
   bits.Skip(start.bits);
   const bool rebuildDue = weight_[kRoot] == kMaxWeight;
-  uint32_t moves = 0;
-  for (int i = 1; i <= kShortcutBits; ++i) CountOnPath(start.path[i], &moves);
+  uint64_t moves = 0;
+#pragma GCC unroll 8
+  for (int i = 1; i <= kShortcutBits; ++i) CountOnPath(start.path[i], i, &moves);
   // The shortcut's part of the path is only copied in when the slow way needs it.
   int16_t path[kMaxDepth + 1];
   int depth = start.bits;
@@ -132,20 +134,20 @@ template <typename Refill>
   while ((link = link_[node]) >= 0) {
     if (depth == kMaxDepth) {
       window = bits;
-      FinishDecodeCount(start, path, depth, false, -1);
+      FinishDecodeCount(start, path, depth, moves, false, -1);
       return -1;
     }
     if (bits.count == 0) refill(bits);
     node = link + static_cast<int>(bits.Take(1));
     path[++depth] = static_cast<int16_t>(node);
-    CountOnPath(node, &moves);
+    CountOnPath(node, depth < 63 ? depth : 63, &moves);
   }
   window = bits;
   const int symbol = ~link;
-  if ((moves | static_cast<uint32_t>(rebuildDue) | static_cast<uint32_t>(symbol >> 8)) == 0) {
+  if ((moves | static_cast<uint64_t>(rebuildDue) | static_cast<uint64_t>(symbol >> 8)) == 0) {
     ++weight_[kRoot];
   } else {
-    FinishDecodeCount(start, path, depth, rebuildDue, symbol);
+    FinishDecodeCount(start, path, depth, moves, rebuildDue, symbol);
   }
   return symbol;
 }
