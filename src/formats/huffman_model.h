@@ -119,7 +119,8 @@ template <typename Refill>
 [[gnu::always_inline]] inline int HuffmanModel::Decode(BitWindow& window, Refill&& refill) {
   BitWindow bits = window;
   if (bits.count < kShortcutBits) refill(bits);
-  if (shortcutReach_ < 0) BuildShortcuts();
+  if (shortcutReach_ < 0) [[unlikely]]
+    BuildShortcuts();
   const Shortcut& start = shortcuts_[bits.bits >> (64 - kShortcutBits)];
   bits.Skip(start.bits);
   const bool rebuildDue = weight_[kRoot] == kMaxWeight;
@@ -132,12 +133,13 @@ template <typename Refill>
   int node = start.node;
   int link;
   while ((link = link_[node]) >= 0) {
-    if (depth == kMaxDepth) {
+    if (depth == kMaxDepth) [[unlikely]] {
       window = bits;
       FinishDecodeCount(start, path, depth, moves, false, -1);
       return -1;
     }
-    if (bits.count == 0) refill(bits);
+    if (bits.count == 0) [[unlikely]]
+      refill(bits);
     node = link + static_cast<int>(bits.Take(1));
     path[++depth] = static_cast<int16_t>(node);
     CountOnPath(node, depth < 63 ? depth : 63, &moves);
