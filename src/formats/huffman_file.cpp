@@ -13,7 +13,7 @@ size_t CHuffmanFile::Decode(uint8_t* out, size_t count) {
   uint8_t* at = out;
   uint8_t* const end = out + count;
   BitWindow window = bitIn_.Save();
-  const auto refill = [this](BitWindow& w) { w = bitIn_.Refilled(w); };
+  const auto refill = [this](BitWindow& w) { w = bitIn_.RefilledInline(w); };
   while (at != end) {
     const int symbol = model_.Decode(window, refill);
     if (static_cast<unsigned>(symbol) < HuffmanModel::kEndCode) {
