@@ -124,7 +124,9 @@ template <typename Refill>
   const Shortcut& start = shortcuts_[bits.bits >> (64 - kShortcutBits)];
   bits.Skip(start.bits);
   const bool rebuildDue = weight_[kRoot] == kMaxWeight;
-  uint64_t moves = 0;
+  // Bit 0 stands for the root, which never moves: it carries the rebuild, so that one test
+  // of moves sends both to the slow way.
+  uint64_t moves = static_cast<uint64_t>(rebuildDue);
 #pragma GCC unroll 8
   for (int i = 1; i <= kShortcutBits; ++i) CountOnPath(start.path[i], i, &moves);
   // The shortcut's part of the path is only copied in when the slow way needs it.
@@ -146,10 +148,10 @@ template <typename Refill>
   }
   window = bits;
   const int symbol = ~link;
-  if ((moves | static_cast<uint64_t>(rebuildDue) | static_cast<uint64_t>(symbol >> 8)) == 0) {
+  if ((moves | static_cast<uint64_t>(symbol >> 8)) == 0) {
     ++weight_[kRoot];
   } else {
-    FinishDecodeCount(start, path, depth, moves, rebuildDue, symbol);
+    FinishDecodeCount(start, path, depth, moves, (moves & 1) != 0, symbol);
   }
   return symbol;
 }
