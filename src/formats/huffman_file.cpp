@@ -10,34 +10,45 @@ bool CHuffmanFile::StartStream(Mode) {
 
 size_t CHuffmanFile::Decode(uint8_t* out, size_t count) {
   if (ended_) return 0;
-  size_t done = 0;
+  uint8_t* at = out;
+  uint8_t* const end = out + count;
   BitWindow window = bitIn_.Save();
-  const auto refill = [this](BitWindow& w) { w = bitIn_.Refilled(w); };
-  while (done < count) {
+  const auto refill = [this](BitWindow& w) { w = bitIn_.RefilledInline(w); };
+  while (at != end) {
     const int symbol = model_.Decode(window, refill);
-    if (symbol >= 0 && symbol < HuffmanModel::kEndCode) {
-      out[done++] = static_cast<uint8_t>(symbol);
+    if (static_cast<unsigned>(symbol) < HuffmanModel::kEndCode) {
+      *at++ = static_cast<uint8_t>(symbol);
       continue;
     }
-    if (symbol == HuffmanModel::kEndCode) {
-      ended_ = true;
-      break;
-    }
-    if (symbol != HuffmanModel::kEscapeCode) {
-      MarkCorrupt();
-      break;
-    }
-    if (window.count < 8) window = bitIn_.Refilled(window);
-    const int byte = static_cast<int>(window.Take(8));
-    if (!model_.Add(byte)) {
-      MarkCorrupt();
-      break;
-    }
-    out[done++] = static_cast<uint8_t>(byte);
-    model_.Update(byte);
+    bitIn_.Restore(window);
+    const int byte = DecodeSpecial(symbol);
+    window = bitIn_.Save();
+    if (byte < 0) break;
+    *at++ = static_cast<uint8_t>(byte);
   }
   bitIn_.Restore(window);
-  return done;
+  return static_cast<size_t>(at - out);
+}
+
+int CHuffmanFile::DecodeSpecial(int symbol) {
+  if (symbol == HuffmanModel::kEndCode) {
+    ended_ = true;
+    return -1;
+  }
+  if (symbol != HuffmanModel::kEscapeCode) {
+    MarkCorrupt();
+    return -1;
+  }
+  BitWindow window = bitIn_.Save();
+  if (window.count < 8) window = bitIn_.Refilled(window);
+  const int byte = static_cast<int>(window.Take(8));
+  bitIn_.Restore(window);
+  if (!model_.Add(byte)) {
+    MarkCorrupt();
+    return -1;
+  }
+  model_.Update(byte);
+  return byte;
 }
 
 void CHuffmanFile::Encode(const uint8_t* data, size_t count) {

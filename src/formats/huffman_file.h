@@ -17,6 +17,11 @@ class CHuffmanFile final : public CCompressedFile {
   void EndStream() override;
 
  private:
+  // The end code, the escape code and its byte, or a walk too deep: the byte to put out,
+  // or -1 when decoding stops. Takes and leaves the bit window in bitIn_, so that Decode's
+  // copy of it can stay in registers.
+  [[gnu::noinline]] int DecodeSpecial(int symbol);
+
   HuffmanModel model_;
   bool ended_ = false;
 };

@@ -119,11 +119,14 @@ template <typename Refill>
 [[gnu::always_inline]] inline int HuffmanModel::Decode(BitWindow& window, Refill&& refill) {
   BitWindow bits = window;
   if (bits.count < kShortcutBits) refill(bits);
-  if (shortcutReach_ < 0) BuildShortcuts();
+  if (shortcutReach_ < 0) [[unlikely]]
+    BuildShortcuts();
   const Shortcut& start = shortcuts_[bits.bits >> (64 - kShortcutBits)];
   bits.Skip(start.bits);
   const bool rebuildDue = weight_[kRoot] == kMaxWeight;
-  uint64_t moves = 0;
+  // Bit 0 stands for the root, which never moves: it carries the rebuild, so that one test
+  // of moves sends both to the slow way.
+  uint64_t moves = static_cast<uint64_t>(rebuildDue);
 #pragma GCC unroll 8
   for (int i = 1; i <= kShortcutBits; ++i) CountOnPath(start.path[i], i, &moves);
   // The shortcut's part of the path is only copied in when the slow way needs it.
@@ -132,22 +135,23 @@ template <typename Refill>
   int node = start.node;
   int link;
   while ((link = link_[node]) >= 0) {
-    if (depth == kMaxDepth) {
+    if (depth == kMaxDepth) [[unlikely]] {
       window = bits;
       FinishDecodeCount(start, path, depth, moves, false, -1);
       return -1;
     }
-    if (bits.count == 0) refill(bits);
+    if (bits.count == 0) [[unlikely]]
+      refill(bits);
     node = link + static_cast<int>(bits.Take(1));
     path[++depth] = static_cast<int16_t>(node);
     CountOnPath(node, depth < 63 ? depth : 63, &moves);
   }
   window = bits;
   const int symbol = ~link;
-  if ((moves | static_cast<uint64_t>(rebuildDue) | static_cast<uint64_t>(symbol >> 8)) == 0) {
+  if ((moves | static_cast<uint64_t>(symbol >> 8)) == 0) {
     ++weight_[kRoot];
   } else {
-    FinishDecodeCount(start, path, depth, moves, rebuildDue, symbol);
+    FinishDecodeCount(start, path, depth, moves, (moves & 1) != 0, symbol);
   }
   return symbol;
 }
