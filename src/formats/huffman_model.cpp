@@ -130,6 +130,9 @@ void HuffmanModel::FinishDecodeCount(const Shortcut& start, int16_t* path, int d
   // The walk noted the depths of the nodes that must move. The climb does not change that
   // for the nodes above it, by the same token; a noted depth that turns out not to need a
   // move (the count of a shortcut's idle slot) costs a Promote that finds nothing to do.
+  // The root is counted first: then it is heavier than any node the climb can reach
+  // counted, and the merge needs no check for the end of the path.
+  ++weight_[kRoot];
   int i = depth;
   if (depth < 63 && ((moves >> depth) & 1) != 0) {
     // Most often the leaf itself must move. The walk has counted it and seen that it
@@ -155,7 +158,6 @@ void HuffmanModel::FinishDecodeCount(const Shortcut& start, int16_t* path, int d
     --weight_[from];
     i = MergeWithWalk(path, i, up_[Promote(from)]);
   }
-  ++weight_[kRoot];
 }
 
 // Climbs from node, the new parent of contents that left the walked path, until it meets
@@ -163,7 +165,7 @@ void HuffmanModel::FinishDecodeCount(const Shortcut& start, int16_t* path, int d
 inline int HuffmanModel::MergeWithWalk(const int16_t* path, int i, int node) {
   while (path[i] != node) {
     const uint32_t counted = weight_[node] + 1u;
-    while (i > 0 && path[i] != node && weight_[path[i]] <= counted) {
+    while (path[i] != node && weight_[path[i]] <= counted) {
       --weight_[path[i]];
       --i;
     }
