@@ -163,16 +163,16 @@ void HuffmanModel::FinishDecodeCount(const Shortcut& start, int16_t* path, int d
 // Climbs from node, the new parent of contents that left the walked path, until it meets
 // path again; returns the index of the meeting node. path[0] to path[i] are counted.
 inline int HuffmanModel::MergeWithWalk(const int16_t* path, int i, int node) {
-  while (path[i] != node) {
-    const uint32_t counted = weight_[node] + 1u;
-    while (path[i] != node && weight_[path[i]] <= counted) {
-      --weight_[path[i]];
+  for (;;) {
+    const int walked = path[i];
+    if (walked == node) return i;
+    if (weight_[walked] <= weight_[node] + 1u) {
+      --weight_[walked];
       --i;
+    } else {
+      node = up_[Promote(node)];
     }
-    if (path[i] == node) break;
-    node = up_[Promote(node)];
   }
-  return i;
 }
 
 void HuffmanModel::UpdateAlong(const int16_t* path, int depth) {
