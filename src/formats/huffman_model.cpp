@@ -130,8 +130,8 @@ void HuffmanModel::FinishDecodeCount(const Shortcut& start, int16_t* path, int d
   // The walk noted the depths of the nodes that must move. The climb does not change that
   // for the nodes above it, by the same token; a noted depth that turns out not to need a
   // move (the count of a shortcut's idle slot) costs a Promote that finds nothing to do.
-  // The root is counted first: then it is heavier than any node the climb can reach
-  // counted, and the merge needs no check for the end of the path.
+  // The root is counted first: it then outweighs every other node even once that node is
+  // counted, so the merge with the walked path stops at the root without a bounds check.
   ++weight_[kRoot];
   int i = depth;
   if (depth < 63 && ((moves >> depth) & 1) != 0) {
