@@ -93,9 +93,11 @@ int HuffmanModel::RunStart(int node, uint32_t weight) const {
     const uint64_t differNear = near ^ pattern;
     const uint64_t differFar = far ^ pattern;
     if ((differNear | differFar) != 0) {
-      const int inNear = start - 3 + ((63 - __builtin_clzll(differNear | 1)) >> 4);
-      const int inFar = start - 7 + ((63 - __builtin_clzll(differFar | 1)) >> 4);
-      return differNear != 0 ? inNear : inFar;
+      const int laneNear = (63 - __builtin_clzll(differNear | 1)) >> 4;
+      const int laneFar = (63 - __builtin_clzll(differFar | 1)) >> 4;
+      // Masked rather than selected: compilers turn a select of the two into a branch.
+      const int nearAllEqual = -static_cast<int>(differNear == 0);
+      return start - 3 + laneNear + ((laneFar - 4) & nearAllEqual);
     }
     start -= 8;
   }
@@ -128,7 +130,21 @@ void HuffmanModel::FinishDecodeCount(const Shortcut& start, int16_t* path, int d
   // The walk noted the depths of the nodes that must move. The climb does not change that
   // for the nodes above it, by the same token; a noted depth that turns out not to need a
   // move (the count of a shortcut's idle slot) costs a Promote that finds nothing to do.
+  // The root is counted first: it then outweighs every other node even once that node is
+  // counted, so the merge with the walked path stops at the root without a bounds check.
+  ++weight_[kRoot];
   int i = depth;
+  if (depth < 63 && ((moves >> depth) & 1) != 0) {
+    // Most often the leaf itself must move. The walk has counted it and seen that it
+    // moves, so its contents go straight to the start of its run.
+    const int leaf = path[depth];
+    const uint32_t weight = weight_[leaf] - 1u;
+    const int at = RunStart(leaf, weight);
+    Swap(leaf, at);
+    weight_[leaf] = static_cast<uint16_t>(weight);
+    weight_[at] = static_cast<uint16_t>(weight + 1);
+    i = MergeWithWalk(path, depth - 1, up_[at]);
+  }
   for (;;) {
     if (i >= 63 && (moves >> 63) != 0) {
       while (i > 0 && weight_[path[i] - 1] + 1u > weight_[path[i]]) --i;
@@ -140,18 +156,23 @@ void HuffmanModel::FinishDecodeCount(const Shortcut& start, int16_t* path, int d
     if (i == 0) break;
     const int from = path[i--];
     --weight_[from];
-    int node = up_[Promote(from)];
-    while (path[i] != node) {
-      const uint32_t counted = weight_[node] + 1u;
-      while (i > 0 && path[i] != node && weight_[path[i]] <= counted) {
-        --weight_[path[i]];
-        --i;
-      }
-      if (path[i] == node) break;
+    i = MergeWithWalk(path, i, up_[Promote(from)]);
+  }
+}
+
+// Climbs from node, the new parent of contents that left the walked path, until it meets
+// path again; returns the index of the meeting node. path[0] to path[i] are counted.
+inline int HuffmanModel::MergeWithWalk(const int16_t* path, int i, int node) {
+  for (;;) {
+    const int walked = path[i];
+    if (walked == node) return i;
+    if (weight_[walked] <= weight_[node] + 1u) {
+      --weight_[walked];
+      --i;
+    } else {
       node = up_[Promote(node)];
     }
   }
-  ++weight_[kRoot];
 }
 
 void HuffmanModel::UpdateAlong(const int16_t* path, int depth) {

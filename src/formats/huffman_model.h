@@ -90,6 +90,7 @@ class HuffmanModel {
   // Update for the symbol at the end of path, the nodes from path[0] (the root) to
   // path[depth] not counted yet.
   void UpdateAlong(const int16_t* path, int depth);
+  int MergeWithWalk(const int16_t* path, int i, int node);
   void BuildShortcuts();
   // A change of node's contents invalidates the shortcuts when they pass through it.
   void Touch(int node) {

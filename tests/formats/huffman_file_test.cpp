@@ -85,6 +85,74 @@ TEST(HuffmanModel, StaysConsistentThroughManyUpdatesAndRebuilds) {
   EXPECT_TRUE(Consistent(model));
 }
 
+// Nodes, leaves and weights of two models are the same.
+::testing::AssertionResult SameTree(const HuffmanModel& a, const HuffmanModel& b) {
+  if (a.NextFreeNode() != b.NextFreeNode()) return ::testing::AssertionFailure() << "size";
+  for (int node = 0; node < a.NextFreeNode(); ++node) {
+    if (a.Weight(node) != b.Weight(node) || a.ChildOf(node) != b.ChildOf(node)) {
+      return ::testing::AssertionFailure() << "node " << node;
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// The reader counts a code while it walks down and repairs the tree afterwards where nodes
+// must move; the plain update climbs from the leaf. After every symbol both must hold the
+// same tree, or later codes drift apart.
+TEST(HuffmanModel, ReadingCountsAsThePlainUpdateDoes) {
+  const struct {
+    const char* name;
+    Bytes data;
+  } cases[] = {
+      {"binary records", BinaryData(40000, 21)},
+      {"text", TextData(40000, 22)},
+      // Many leaves of equal weight: long runs, moves that land far from the walked path.
+      {"random bytes", RandomData(40000, 23)},
+      // A few heavy bytes over a noise floor: short codes that move within the first levels.
+      {"heavy bytes over noise",
+       [] {
+         std::mt19937 random(24);
+         Bytes b;
+         for (int i = 0; i < 40000; ++i) {
+           b.push_back(static_cast<uint8_t>(random() % 4 != 0 ? random() % 3 : random()));
+         }
+         return b;
+       }()},
+  };
+  for (const auto& sample : cases) {
+    SCOPED_TRACE(sample.name);
+    HuffmanModel plain;
+    HuffmanModel reader;
+    for (size_t i = 0; i < sample.data.size(); ++i) {
+      const int byte = sample.data[i];
+      if (!plain.Contains(byte)) {
+        ASSERT_TRUE(plain.Add(byte) && reader.Add(byte));
+        plain.Update(byte);
+        reader.Update(byte);
+        continue;
+      }
+      uint64_t code = 0;
+      int length = 0;
+      plain.Encode(byte, false, [&](uint32_t bits, int n) {
+        code = (code << n) | bits;
+        length += n;
+      });
+      ASSERT_LE(length, 58);
+      plain.Update(byte);
+      // A full window: the bits after the code are zeros the walk must leave alone.
+      BitWindow window{code << (64 - length), 64};
+      const int symbol = reader.Decode(window, [](BitWindow&) { FAIL() << "refill"; });
+      ASSERT_EQ(symbol, byte) << "at " << i;
+      ASSERT_EQ(window.count, 64 - length) << "at " << i;
+      if (i % 16 == 0) {
+        ASSERT_TRUE(SameTree(plain, reader)) << "at " << i;
+      }
+    }
+    EXPECT_TRUE(SameTree(plain, reader));
+    EXPECT_TRUE(Consistent(reader));
+  }
+}
+
 TEST(HuffmanFile, HandWorkedStream) {
   // 'a': escape (node 2: "1") + 01100001. 'a' again: "01". 'b': escape (node 3 under
   // node 1: "00") + 01100010. End code (node 5 under 3 under 1: "000"). 24 bits.
