@@ -1,5 +1,6 @@
 #include "formats/huffman_model.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace perimo {
@@ -113,7 +114,14 @@ void HuffmanModel::Update(int symbol) {
 
 void HuffmanModel::FinishDecodeCount(const Shortcut& start, int16_t* path, int depth,
                                      uint64_t moves, bool rebuildDue, int symbol) {
-  for (int i = 0; i <= start.bits; ++i) path[i] = start.path[i];
+  // The walk wrote on from the shortcut's end. That end is short of kShortcutBits, with
+  // a walk after it, only when the node a shortcut ends at has since stopped being a
+  // leaf; otherwise the whole shortcut path is copied at once.
+  if (start.bits == kShortcutBits || depth == start.bits) {
+    std::memcpy(path, start.path, sizeof start.path);
+  } else {
+    for (int i = 0; i <= start.bits; ++i) path[i] = start.path[i];
+  }
   const bool byte = symbol >= 0 && symbol <= 255;
   if (rebuildDue || !byte) {
     for (int i = 1; i <= depth; ++i) --weight_[path[i]];
@@ -211,9 +219,10 @@ void HuffmanModel::Rebuild() {
   // Internal nodes pair up the nodes from the end and go in by weight.
   for (int i = count - 2; j >= kRoot; i -= 2, --j) {
     const uint32_t weight = weight_[i] + weight_[i + 1];
-    int k = j + 1;
-    while (k < count && weight < weight_[k]) ++k;
-    --k;
+    // The nodes after j are in order of weight; the new one goes before those as light.
+    const uint16_t* const notHeavier = std::partition_point(
+        &weight_[j + 1], &weight_[count], [weight](uint16_t other) { return weight < other; });
+    const int k = static_cast<int>(notHeavier - weight_) - 1;
     std::memmove(&weight_[j], &weight_[j + 1], sizeof weight_[0] * (k - j));
     std::memmove(&link_[j], &link_[j + 1], sizeof link_[0] * (k - j));
     weight_[k] = static_cast<uint16_t>(weight);
