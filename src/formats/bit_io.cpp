@@ -93,17 +93,7 @@ BitWindow BitReader::Refilled(BitWindow window) {
     fake_ = 0;
   }
   while (window.count <= 48) {
-    if (input_->end - input_->pos >= 8) {
-      // Loads eight bytes at once; the bytes not counted yet are loaded again, to the same
-      // bit positions, by the next refill.
-      uint64_t word;
-      std::memcpy(&word, input_->pos, 8);
-      window.bits |= __builtin_bswap64(word) >> window.count;
-      const int bytes = (63 - window.count) >> 3;
-      input_->pos += bytes;
-      window.count += bytes * 8;
-      return window;
-    }
+    if (input_->end - input_->pos >= 8) return LoadedWord(window);
     uint64_t byte;
     if (input_->pos != input_->end || input_->Fill()) {
       byte = *input_->pos++;

@@ -88,13 +88,7 @@ class BitReader {
   // bytes of the buffer at once, the bytes not counted yet loaded again by the next refill.
   BitWindow RefilledInline(BitWindow window) {
     if (fake_ != 0 || input_->end - input_->pos < 8) return Refilled(window);
-    uint64_t word;
-    std::memcpy(&word, input_->pos, 8);
-    window.bits |= __builtin_bswap64(word) >> window.count;
-    const int bytes = (63 - window.count) >> 3;
-    input_->pos += bytes;
-    window.count += bytes * 8;
-    return window;
+    return LoadedWord(window);
   }
 
   uint32_t Get(int n) {
@@ -104,6 +98,18 @@ class BitReader {
   bool PastEnd() const { return overrun_ || window_.count < fake_; }
 
  private:
+  // Loads eight bytes at once from an input holding at least eight; the bytes not counted
+  // yet are loaded again, to the same bit positions, by the next refill.
+  BitWindow LoadedWord(BitWindow window) {
+    uint64_t word;
+    std::memcpy(&word, input_->pos, 8);
+    window.bits |= __builtin_bswap64(word) >> window.count;
+    const int bytes = (63 - window.count) >> 3;
+    input_->pos += bytes;
+    window.count += bytes * 8;
+    return window;
+  }
+
   ByteInput* input_;
   BitWindow window_;
   int fake_ = 0;  // trailing bits of the window that lie past the end of the data

@@ -113,7 +113,7 @@ void HuffmanModel::Update(int symbol) {
 }
 
 void HuffmanModel::FinishDecodeCount(const Shortcut& start, int16_t* path, int depth,
-                                     uint64_t moves, bool rebuildDue, int symbol) {
+                                     uint64_t moves, int symbol) {
   // The walk wrote on from the shortcut's end. That end is short of kShortcutBits, with
   // a walk after it, only when the node a shortcut ends at has since stopped being a
   // leaf; otherwise the whole shortcut path is copied at once.
@@ -123,6 +123,7 @@ void HuffmanModel::FinishDecodeCount(const Shortcut& start, int16_t* path, int d
     for (int i = 0; i <= start.bits; ++i) path[i] = start.path[i];
   }
   const bool byte = symbol >= 0 && symbol <= 255;
+  const bool rebuildDue = (moves & 1) != 0;
   if (rebuildDue || !byte) {
     for (int i = 1; i <= depth; ++i) --weight_[path[i]];
     if (byte) Update(symbol);

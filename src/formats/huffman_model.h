@@ -85,8 +85,9 @@ class HuffmanModel {
   }
   // Completes Decode's counting when a node needs a move or the tree a rebuild, or undoes
   // it for a code that is not counted.
+  // A rebuild that is due rides in bit 0 of moves.
   void FinishDecodeCount(const Shortcut& start, int16_t* path, int depth, uint64_t moves,
-                         bool rebuildDue, int symbol);
+                         int symbol);
   // Update for the symbol at the end of path, the nodes from path[0] (the root) to
   // path[depth] not counted yet.
   void UpdateAlong(const int16_t* path, int depth);
@@ -138,7 +139,7 @@ template <typename Refill>
   while ((link = link_[node]) >= 0) {
     if (depth == kMaxDepth) [[unlikely]] {
       window = bits;
-      FinishDecodeCount(start, path, depth, moves, false, -1);
+      FinishDecodeCount(start, path, depth, moves, -1);
       return -1;
     }
     if (bits.count == 0) [[unlikely]]
@@ -152,7 +153,7 @@ template <typename Refill>
   if ((moves | static_cast<uint64_t>(symbol >> 8)) == 0) {
     ++weight_[kRoot];
   } else {
-    FinishDecodeCount(start, path, depth, moves, (moves & 1) != 0, symbol);
+    FinishDecodeCount(start, path, depth, moves, symbol);
   }
   return symbol;
 }
